@@ -1,0 +1,20 @@
+// Shared between the panel and popup services; not for the program.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace platform {
+
+// The program's texts are UTF-8. Bytes that are not valid UTF-8 (a camera
+// talking in an 8-bit code page) are taken as Latin-1 rather than lost.
+QString textFromBytes(const std::string &bytes);
+std::string bytesFromText(const QString &text);
+
+// A modal popup is open while the count is above zero: timer controls'
+// ticks are not delivered meanwhile (the operator's input is blocked by the
+// popup itself).
+void enterModalPopup();
+void leaveModalPopup();
+
+} // namespace platform

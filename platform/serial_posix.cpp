@@ -1,0 +1,616 @@
+// Serial ports on POSIX termios (Linux): one non-blocking file descriptor per
+// COM number, waits done with ppoll, the receive callback a QSocketNotifier.
+//
+//   1. The port table and its locking
+//   2. Line settings
+//   3. Open and close
+//   4. Configuration
+//   5. Reads and writes
+//   6. The receive callback and hang-up
+#include "serial.h"
+#include "serial_ports_map.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <shared_mutex>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------
+// 1. The port table and its locking
+//
+// The worker writes to the camera's port while the UI thread reads from it,
+// so each port has a shared_mutex: reads, writes and queries hold it shared
+// (they only use the descriptor), open, close and configuration hold it
+// exclusive, so the descriptor is never closed or replaced under a read or
+// write. The flags a reader may change (hang-up, errno) are atomics.
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long long kDefaultTimeoutNs = 10'000'000'000LL;
+
+struct Port {
+    std::shared_mutex lock;                  // see above
+    int fd = -1;                             // open descriptor or -1; guarded by lock
+    std::string device;                      // path fd was opened on; guarded by lock
+    std::atomic<bool> hungUp{false};         // device went away; any thread sets, open/close clear
+    std::atomic<long long> timeoutNs{kDefaultTimeoutNs};  // read/write bound; SetComTime writes
+    std::atomic<int> lastErrno{0};           // errno of the last system error, any thread
+    std::atomic<int> shortWriteLimit{-1};    // test hook: bytes accepted per ComWrt, -1 = all
+    // Receive callback. Touched only on the thread that installed it (the UI
+    // thread), and written there under the exclusive lock.
+    QSocketNotifier *notifier = nullptr;     // owned; released with deleteLater
+    ComCallbackPtr callback = nullptr;
+    void *callbackData = nullptr;
+};
+
+std::array<Port, kComMaxPort + 1> &portTable()
+{
+    static std::array<Port, kComMaxPort + 1> ports;  // index = COM number, 0 unused
+    return ports;
+}
+
+bool validPort(int port)
+{
+    return port >= 1 && port <= kComMaxPort;
+}
+
+Port &portAt(int port)
+{
+    return portTable()[static_cast<std::size_t>(port)];
+}
+
+int systemError(Port &p, int error)
+{
+    p.lastErrno.store(error, std::memory_order_relaxed);
+    return kComSystemError;
+}
+
+int markHungUp(Port &p, int error)
+{
+    p.lastErrno.store(error, std::memory_order_relaxed);
+    p.hungUp.store(true, std::memory_order_relaxed);
+    return kComHangUp;
+}
+
+// For calls that use an open port: kComNotOpen, kComHangUp, or 0 when usable.
+// Caller holds the lock in either mode.
+int usable(const Port &p)
+{
+    if (p.fd < 0)
+        return kComNotOpen;
+    if (p.hungUp.load(std::memory_order_relaxed))
+        return kComHangUp;
+    return 0;
+}
+
+// Waits for `events` on fd until `deadline`. Returns the events that came
+// (possibly POLLHUP/POLLERR/POLLNVAL), 0 on time-out, -1 on error (errno set).
+int waitForEvents(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            deadline - Clock::now());
+        timespec wait{0, 0};
+        if (left.count() > 0) {
+            wait.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+            wait.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+        }
+        pollfd entry{fd, events, 0};
+        const int ready = ::ppoll(&entry, 1, &wait, nullptr);
+        if (ready > 0)
+            return entry.revents;
+        if (ready == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+bool deviceGone(int fd)
+{
+    const int events = waitForEvents(fd, POLLIN, Clock::now());
+    return events > 0 && (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Ends the callback of a port: stops it firing and lets Qt free it once the
+// event loop is back (it may be the very notifier whose callback is running).
+void releaseNotifier(Port &p)
+{
+    QSocketNotifier *notifier = p.notifier;
+    p.notifier = nullptr;
+    p.callback = nullptr;
+    p.callbackData = nullptr;
+    if (!notifier)
+        return;
+    if (notifier->thread() == QThread::currentThread()) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    } else {
+        // Closed from another thread than the installing one: the notifier
+        // must be switched off on its own thread. It is already detached
+        // from the port, so a last activation before then is ignored.
+        QMetaObject::invokeMethod(
+            notifier, [notifier] {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// 2. Line settings
+
+speed_t speedFor(long baudRate)
+{
+    switch (baudRate) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    case 2500000: return B2500000;
+    case 3000000: return B3000000;
+    case 3500000: return B3500000;
+    case 4000000: return B4000000;
+    default: return B0;
+    }
+}
+
+struct LineSettings {
+    speed_t speed;
+    int parity;
+    int dataBits;
+    int stopBits;
+};
+
+// Raw bytes both ways: no echo, no line editing, no CR/LF translation, no
+// signals, no XON/XOFF and no CTS (the bootloader uses neither). CLOCAL so a
+// cable without carrier detect still talks and does not hang us up.
+int applyLineSettings(Port &p, const LineSettings &line)
+{
+    termios tio{};
+    if (::tcgetattr(p.fd, &tio) != 0)
+        return systemError(p, errno);
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= sizes[line.dataBits - 5];
+    if (line.parity != 0) {
+        tio.c_cflag |= PARENB;
+        if (line.parity == 1)
+            tio.c_cflag |= PARODD;
+        tio.c_iflag |= INPCK;
+    }
+    if (line.stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // The descriptor is non-blocking and waits are ppoll's. VMIN 1 so that a
+    // read with nothing waiting fails with EAGAIN; with VMIN 0 it would
+    // return 0, which could not be told from a hang-up.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, line.speed) != 0 || ::cfsetospeed(&tio, line.speed) != 0)
+        return systemError(p, errno);
+    if (::tcsetattr(p.fd, TCSANOW, &tio) != 0)
+        return systemError(p, errno);
+    return 0;
+}
+
+// Read-modify-write of some termios flags. Caller holds the exclusive lock.
+int changeFlags(Port &p, tcflag_t termios::*field, tcflag_t flags, bool on)
+{
+    termios tio{};
+    if (::tcgetattr(p.fd, &tio) != 0)
+        return systemError(p, errno);
+    if (on)
+        tio.*field |= flags;
+    else
+        tio.*field &= ~flags;
+    if (::tcsetattr(p.fd, TCSANOW, &tio) != 0)
+        return systemError(p, errno);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// 3. Open and close (UI thread)
+
+// Caller holds the exclusive lock.
+void releasePort(Port &p)
+{
+    releaseNotifier(p);
+    if (p.fd >= 0) {
+        ::ioctl(p.fd, TIOCNXCL);
+        ::close(p.fd);
+    }
+    p.fd = -1;
+    p.device.clear();
+    p.hungUp.store(false, std::memory_order_relaxed);
+}
+
+} // namespace
+
+int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
+                  int dataBits, int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/)
+{
+    const LineSettings line{speedFor(baudRate), parity, dataBits, stopBits};
+    if (!validPort(port) || line.speed == B0 || parity < 0 || parity > 2 || dataBits < 5
+        || dataBits > 8 || stopBits < 1 || stopBits > 2)
+        return kComArgumentError;
+
+    const std::string device = (deviceName && *deviceName) ? std::string(deviceName)
+                                                           : platform::deviceForComPort(port);
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+
+    if (p.fd >= 0 && !p.hungUp.load(std::memory_order_relaxed) && p.device == device) {
+        // Still open from an earlier scan: same descriptor, same callback.
+        const int result = applyLineSettings(p, line);
+        if (result != 0)
+            releasePort(p);  // a result other than 0 always means "not open"
+        return result;
+    }
+    releasePort(p);
+    if (device.empty())
+        return kComNoDevice;
+
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR) {
+            p.lastErrno.store(error, std::memory_order_relaxed);
+            return kComNoDevice;
+        }
+        return systemError(p, error);
+    }
+    if (!::isatty(fd)) {  // a plain file or /dev/null is no serial port
+        p.lastErrno.store(ENOTTY, std::memory_order_relaxed);
+        ::close(fd);
+        return kComNoDevice;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return systemError(p, error);
+    }
+    p.fd = fd;
+    p.device = device;
+    p.timeoutNs.store(kDefaultTimeoutNs, std::memory_order_relaxed);
+    const int result = applyLineSettings(p, line);
+    if (result != 0)
+        releasePort(p);
+    return result;
+}
+
+int CloseCom(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+    if (p.fd < 0)
+        return kComNotOpen;
+    releasePort(p);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// 4. Configuration
+
+int SetComTime(int port, double timeoutSeconds)
+{
+    if (!validPort(port) || !(timeoutSeconds >= 0.0))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    const double capped = std::min(timeoutSeconds, 1.0e6);
+    p.timeoutNs.store(static_cast<long long>(std::llround(capped * 1e9)),
+                      std::memory_order_relaxed);
+    return 0;
+}
+
+int SetXMode(int port, int on)
+{
+    if (!validPort(port) || (on != 0 && on != 1))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    return changeFlags(p, &termios::c_iflag, IXON | IXOFF, on == 1);
+}
+
+int SetCTSMode(int port, int on)
+{
+    if (!validPort(port) || (on != 0 && on != 1))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    return changeFlags(p, &termios::c_cflag, CRTSCTS, on == 1);
+}
+
+namespace {
+
+int flushQueue(int port, int queue)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    if (::tcflush(p.fd, queue) != 0)
+        return errno == EIO ? markHungUp(p, errno) : systemError(p, errno);
+    return 0;
+}
+
+} // namespace
+
+int FlushInQ(int port)
+{
+    return flushQueue(port, TCIFLUSH);
+}
+
+int FlushOutQ(int port)
+{
+    return flushQueue(port, TCOFLUSH);
+}
+
+void ComInjectShortWrite(int port, int maxBytes)
+{
+    if (validPort(port))
+        portAt(port).shortWriteLimit.store(maxBytes < 0 ? -1 : maxBytes,
+                                           std::memory_order_relaxed);
+}
+
+int ComErrno(int port)
+{
+    return validPort(port) ? portAt(port).lastErrno.load(std::memory_order_relaxed) : 0;
+}
+
+const char *ComDevicePath(int port)
+{
+    thread_local std::string path;
+    path.clear();
+    if (!validPort(port))
+        return path.c_str();
+    {
+        Port &p = portAt(port);
+        std::shared_lock<std::shared_mutex> lock(p.lock);
+        path = p.device;
+    }
+    if (path.empty())
+        path = platform::deviceForComPort(port);
+    return path.c_str();
+}
+
+// ---------------------------------------------------------------------------
+// 5. Reads and writes (any thread; shared lock)
+
+namespace {
+
+// Bytes waiting, or kComHangUp / kComSystemError. Caller holds the lock.
+int bytesWaiting(Port &p)
+{
+    int waiting = 0;
+    if (::ioctl(p.fd, FIONREAD, &waiting) != 0)
+        return markHungUp(p, errno);  // a hung-up tty answers EIO
+    if (waiting == 0 && deviceGone(p.fd))
+        return markHungUp(p, EIO);
+    return waiting;
+}
+
+} // namespace
+
+int GetInQLen(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    return bytesWaiting(p);
+}
+
+int ComRdByte(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+
+    const auto deadline = Clock::now()
+        + std::chrono::nanoseconds(p.timeoutNs.load(std::memory_order_relaxed));
+    bool lastTry = false;  // the line reported a hang-up or error: one more read, then give up
+    for (;;) {
+        unsigned char byte = 0;
+        const ssize_t got = ::read(p.fd, &byte, 1);
+        if (got == 1)
+            return byte;
+        if (got == 0)  // end of file on a terminal: the other end is gone
+            return markHungUp(p, EIO);
+        if (errno == EINTR)
+            continue;
+        if (errno == EIO)
+            return markHungUp(p, errno);
+        if (errno != EAGAIN)
+            return systemError(p, errno);
+        if (lastTry)
+            return markHungUp(p, EIO);
+        const int events = waitForEvents(p.fd, POLLIN, deadline);
+        if (events == 0)
+            return kComTimeout;
+        if (events < 0)
+            return systemError(p, errno);
+        lastTry = (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+}
+
+int ComWrt(int port, const char *buffer, int count)
+{
+    if (!validPort(port) || count < 0 || (count > 0 && !buffer))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    if (count == 0)
+        return 0;
+
+    const auto deadline = Clock::now()
+        + std::chrono::nanoseconds(p.timeoutNs.load(std::memory_order_relaxed));
+    const int limit = p.shortWriteLimit.load(std::memory_order_relaxed);
+    const int accepted = limit >= 0 && limit < count ? limit : count;
+
+    int written = 0;
+    int failure = kComTimeout;  // what to report when nothing at all went out
+    while (written < accepted) {
+        const ssize_t put = ::write(p.fd, buffer + written,
+                                    static_cast<std::size_t>(accepted - written));
+        if (put > 0) {
+            written += static_cast<int>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno != EAGAIN) {
+            failure = errno == EIO ? markHungUp(p, errno) : systemError(p, errno);
+            break;
+        }
+        const int events = waitForEvents(p.fd, POLLOUT, deadline);
+        if (events == 0)
+            break;  // time-out: report what went out
+        if (events < 0) {
+            failure = systemError(p, errno);
+            break;
+        }
+        if ((events & POLLOUT) == 0) {  // POLLHUP/POLLERR alone
+            failure = markHungUp(p, EIO);
+            break;
+        }
+    }
+    if (written == accepted && accepted < count) {
+        // The injected stall: the cable takes no more until the time-out.
+        std::this_thread::sleep_until(deadline);
+    }
+    return written > 0 ? written : failure;
+}
+
+// ---------------------------------------------------------------------------
+// 6. The receive callback and hang-up (UI thread)
+//
+// The notifier fires on the UI thread whenever the descriptor is readable.
+// A device that went away is "readable" forever (POLLHUP), so a firing with
+// no byte waiting is checked for a hang-up: the notifier is then switched
+// off (else the event loop would spin) and the port marked failed.
+
+namespace {
+
+void onPortReadable(int port, QSocketNotifier *notifier)
+{
+    Port &p = portAt(port);
+    ComCallbackPtr callback = nullptr;
+    void *callbackData = nullptr;
+    {
+        std::shared_lock<std::shared_mutex> lock(p.lock);
+        if (p.notifier != notifier || usable(p) != 0) {
+            notifier->setEnabled(false);
+            return;
+        }
+        const int waiting = bytesWaiting(p);
+        if (waiting < 0) {
+            notifier->setEnabled(false);
+            return;
+        }
+        if (waiting == 0)
+            return;
+        callback = p.callback;
+        callbackData = p.callbackData;
+    }
+    // Called without the lock: the callback reads, closes or reopens ports.
+    if (callback)
+        callback(port, 1, callbackData);
+}
+
+} // namespace
+
+int InstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*eventChar*/,
+                       ComCallbackPtr callback, void *callbackData)
+{
+    if (!validPort(port) || eventMask < 0 || (eventMask != 0 && (eventMask & 1) == 0)
+        || (eventMask != 0 && !callback))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+    if (p.fd < 0)
+        return kComNotOpen;
+    if (eventMask == 0) {
+        releaseNotifier(p);
+        return 0;
+    }
+    if (p.hungUp.load(std::memory_order_relaxed))
+        return kComHangUp;
+    if (!QCoreApplication::instance() || !QThread::currentThread()->eventDispatcher())
+        return kComArgumentError;  // no event loop here to deliver the callback
+
+    if (p.notifier && p.notifier->thread() != QThread::currentThread())
+        releaseNotifier(p);
+    if (!p.notifier) {
+        auto *notifier = new QSocketNotifier(p.fd, QSocketNotifier::Read);
+        QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                         [port, notifier] { onPortReadable(port, notifier); });
+        p.notifier = notifier;
+    }
+    p.callback = callback;
+    p.callbackData = callbackData;
+    p.notifier->setEnabled(true);
+    return 0;
+}

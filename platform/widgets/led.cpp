@@ -1,0 +1,62 @@
+// Round LED indicator.
+#include "led.h"
+
+#include <QPainter>
+#include <QRadialGradient>
+
+namespace platform {
+
+Led::Led(QWidget *parent) : LabelledControl(parent) {}
+
+void Led::setValue(bool lit)
+{
+    lit_ = lit;
+    update();
+}
+
+void Led::setIndicatorRect(const QRect &rect)
+{
+    indicatorRect_ = rect;
+    update();
+}
+
+void Led::setOnColor(const QColor &color)
+{
+    onColor_ = color;
+    update();
+}
+
+void Led::setOffColor(const QColor &color)
+{
+    offColor_ = color;
+    update();
+}
+
+void Led::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    // A bezel, then the lamp with a highlight towards the top left.
+    const QRectF bezel = QRectF(indicatorRect_).adjusted(1, 1, -1, -1);
+    painter.setPen(QPen(palette().color(QPalette::Dark), 1));
+    painter.setBrush(palette().color(QPalette::Mid));
+    painter.drawEllipse(bezel);
+
+    QColor lamp = lit_ ? onColor_ : offColor_;
+    if (!isEnabled())
+        lamp = lamp.lighter(130);
+    const QRectF glass = bezel.adjusted(2, 2, -2, -2);
+    QRadialGradient shine(glass.center() - QPointF(glass.width() / 5, glass.height() / 5),
+                          glass.width() * 0.7);
+    shine.setColorAt(0, lamp.lighter(lit_ ? 160 : 130));
+    shine.setColorAt(1, lamp);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(shine);
+    painter.drawEllipse(glass);
+
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    drawLabel(painter);
+}
+
+} // namespace platform

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test. With SANITIZE=address,undefined or
+# SANITIZE=thread it builds into build-<name>/ with those sanitizers.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+
+build="$root/build"
+args=()
+ctest_args=()
+export QT_QPA_PLATFORM=offscreen
+case "${SANITIZE:-}" in
+  "") ;;
+  thread)
+    build="$root/build-tsan"
+    args+=(-DQUORVEL_SANITIZE=thread)
+    ctest_args+=(-L tsan)
+    export TSAN_OPTIONS="suppressions=$root/scripts/tsan.supp halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+    ;;
+  *)
+    build="$root/build-asan"
+    args+=(-DQUORVEL_SANITIZE="$SANITIZE")
+    export ASAN_OPTIONS="detect_leaks=1 ${ASAN_OPTIONS:-}"
+    export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp print_suppressions=0 ${LSAN_OPTIONS:-}"
+    export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
+    ;;
+esac
+BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$root/scripts/build.sh" "$build" "${args[@]}"
+ctest --test-dir "$build" --output-on-failure -j2 "${ctest_args[@]}"

@@ -1,0 +1,215 @@
+// Update control: Start, Stop, the close box, the language toggle, and the
+// start and end of an update. Everything here runs on the UI thread.
+//
+//   Transfert      dispatch of the control callback
+//   GestionStart   Start: instructions, reset, port scan
+//   GestionStop    Stop: end the transfer or release the scanned ports
+//   BasculeLangue  the language toggle
+//   EnvoiStart / ArretCom   start and end of an update
+#include "control.h"
+
+#include "loader_state.h"
+#include "messages.h"
+#include "platform.h"
+#include "ports.h"
+#include "progress.h"
+#include "ui_constants.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+constexpr int kRed = 0xFF0000;
+constexpr int kBlack = 0x000000;
+const char kStartCommand[] = "START";
+
+// Set while EnvoiStart runs the Stop handler to release the other ports:
+// that call must keep the connected camera.
+bool releasingOtherPorts = false;
+
+void abandonnerPool()
+{
+    if (loader.threadPool != 0) {
+        CmtDiscardThreadPool(loader.threadPool);  // returns once the worker has returned
+        loader.threadPool = 0;
+    }
+}
+
+void GestionStart(int panel)
+{
+    EtatMarche(panel);
+    const int choice = GenericMessagePopup(Msg(MSG_PLEASE, loader.language),
+                                           Msg(MSG_INSTRUCTIONS, loader.language),
+                                           Msg(MSG_OK, loader.language),
+                                           Msg(MSG_CANCEL, loader.language), nullptr);
+    if (choice != 1) {
+        EtatRepos(panel);
+        return;
+    }
+    SetWaitCursor(1);
+    // An image of a whole number of blocks leaves the flag set; its worker
+    // has returned, release it.
+    if (loader.transferActive) {
+        loader.transferActive = 0;
+        abandonnerPool();
+    }
+    SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kRed);
+    SetCtrlVal(panel, LED1, 0);
+    SetCtrlVal(panel, LED2, 0);
+    SetCtrlVal(panel, OCTET, 0.0);
+    SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, Msg(MSG_SIZE_UNIT, loader.language));
+    SetCtrlVal(panel, SLIDE, 0);
+    SetCtrlAttribute(panel, SLIDE, ATTR_LABEL_TEXT, "0 %");
+    SetCtrlVal(panel, TEMPS, "00:00");
+    ResetTextBox(panel, TEXTBOX, "");
+    OuvertureCom();
+}
+
+void GestionStop(int panel)
+{
+    if (loader.transferActive) {
+        // Cleared first: the worker tests it before every block and leaves;
+        // the port is closed only once the worker has returned.
+        loader.transferActive = 0;
+        abandonnerPool();
+        ArretCom();
+    } else {
+        FermetureAutresCom();
+        // A camera still connected after "ERROR" or after the whole image
+        // went out: the operator's Stop ends that update too, so the panel
+        // can start again. (EnvoiStart's own call keeps the camera.)
+        if (!releasingOtherPorts && loader.connectedPort != 0) {
+            abandonnerPool();
+            ArretCom();
+        }
+    }
+    EtatRepos(panel);
+    SetWaitCursor(0);
+}
+
+void BasculeLangue(int panel)
+{
+    int value = 0;
+    GetCtrlVal(panel, LANGU, &value);
+    loader.language = value == 0 ? 1 : 0;
+    SetCtrlVal(panel, LANGU, loader.language);
+
+    const int lang = loader.language;
+    SetCtrlAttribute(panel, BOOT, ATTR_LABEL_TEXT, Msg(MSG_NOT_CONNECTED, lang));
+    SetCtrlAttribute(panel, LED1, ATTR_LABEL_TEXT, Msg(MSG_ERASING, lang));
+    SetCtrlAttribute(panel, LED2, ATTR_LABEL_TEXT, Msg(MSG_PROGRAMMING, lang));
+    SetCtrlVal(panel, TITRE_TAUX, Msg(MSG_RATE_TITLE, lang));
+    SetCtrlVal(panel, TITRE_TEMPS, Msg(MSG_TIME_TITLE, lang));
+    SetCtrlVal(panel, DUREE, Msg(MSG_DURATION, lang));
+    SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, Msg(MSG_SIZE_UNIT, lang));
+    SetCtrlAttribute(panel, GO, ATTR_LABEL_TEXT, Msg(MSG_START, lang));
+    SetCtrlAttribute(panel, STOP, ATTR_LABEL_TEXT, Msg(MSG_STOP, lang));
+    SetCtrlAttribute(panel, TAUX, ATTR_LABEL_TEXT, Msg(MSG_RATE_UNIT, lang));
+}
+
+} // namespace
+
+void EtatRepos(int panel)
+{
+    SetCtrlAttribute(panel, STOP, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panel, GO, ATTR_VISIBLE, 1);
+    SetCtrlAttribute(panel, LANGU, ATTR_DIMMED, 0);
+}
+
+void EtatMarche(int panel)
+{
+    SetCtrlAttribute(panel, GO, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panel, STOP, ATTR_VISIBLE, 1);
+    SetCtrlAttribute(panel, LANGU, ATTR_DIMMED, 1);
+}
+
+int Transfert(int panel, int control, int event, void * /*callbackData*/, int /*eventData1*/,
+              int /*eventData2*/)
+{
+    switch (event) {
+    case EVENT_LEFT_CLICK:
+        if (control == LANGU)
+            BasculeLangue(panel);
+        break;
+    case EVENT_COMMIT:
+        if (control == STOP)
+            GestionStop(panel);
+        else if (control == GO)
+            GestionStart(panel);
+        break;
+    case EVENT_TIMER_TICK:
+        AvancementProgression(panel, control);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+int Sortir(int panel, int event, void * /*callbackData*/, int /*eventData1*/, int /*eventData2*/)
+{
+    if (event == EVENT_CLOSE) {
+        Transfert(panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+        QuitUserInterface(0);
+    }
+    return 0;
+}
+
+int EnvoiStart()
+{
+    const int panel = loader.panel;
+    releasingOtherPorts = true;
+    Transfert(panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+    releasingOtherPorts = false;
+
+    ComWrt(loader.connectedPort, kStartCommand, static_cast<int>(sizeof kStartCommand - 1));
+    char logged[32];
+    std::snprintf(logged, sizeof logged, "%s : ", kStartCommand);
+    SetCtrlVal(panel, TEXTBOX, logged);
+
+    EtatMarche(panel);
+    SetActiveCtrl(panel, STOP);
+    loader.transferActive = 1;
+    ResetTimer(0, 0);
+    SetCtrlAttribute(panel, TIMER, ATTR_ENABLED, 1);
+    SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_COLOR, kRed);
+    SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_BOLD, 1);
+
+    char sizeLabel[64];
+    const double megabytes = static_cast<double>(static_cast<uint32_t>(loader.imageSize.load()))
+                             / std::pow(2.0, 20.0);
+    std::snprintf(sizeLabel, sizeof sizeLabel, "/ %.3f %s", megabytes,
+                  Msg(MSG_SIZE_UNIT, loader.language));
+    SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, sizeLabel);
+    SetCtrlAttribute(panel, PICTURE, ATTR_VISIBLE, 1);
+    SetCtrlVal(panel, PICTURE, 0);
+
+    loader.bytesSent = 0;
+    loader.elapsedSeconds = 0;
+    loader.lastBytesSent = 0;
+    loader.lastPercent = 0;
+    loader.tickCount = 0;
+    loader.reportedStep = kStepNone;
+    loader.displayedStep = kStepNone;
+    loader.startAcknowledged = 0;
+    return 0;
+}
+
+int ArretCom()
+{
+    const int panel = loader.panel;
+    SetCtrlAttribute(panel, TIMER, ATTR_ENABLED, 0);
+    SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_COLOR, kBlack);
+    SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_BOLD, 0);
+    SetCtrlAttribute(panel, PICTURE, ATTR_VISIBLE, 0);
+    FermetureCom();
+    SetCtrlVal(panel, BOOT, 0);
+    SetCtrlAttribute(panel, BOOT, ATTR_LABEL_TEXT, Msg(MSG_NOT_CONNECTED, loader.language));
+    loader.connectedPort = 0;
+    loader.bootloaderFound = 0;
+    EtatRepos(panel);
+    SetActiveCtrl(panel, GO);
+    return 0;
+}

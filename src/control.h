@@ -1,0 +1,16 @@
+// Update control: the panel's callbacks, the start and the end of an update.
+#pragma once
+
+// Control callback of GO, STOP, TIMER and LANGU (UI thread). Returns 0.
+int Transfert(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// Panel callback: the window's close box ends the update and the program. Returns 0.
+int Sortir(int panel, int event, void *callbackData, int eventData1, int eventData2);
+// A known camera answered on connectedPort: keep that port, close the
+// others, send START and show the update display.
+int EnvoiStart();
+// Ends the update display and closes connectedPort; the panel goes idle.
+int ArretCom();
+
+// The two panel states of GO, STOP and LANGU.
+void EtatRepos(int panel);    // idle: GO shown, STOP hidden, LANGU usable
+void EtatMarche(int panel);   // running: STOP shown, GO hidden, LANGU dimmed

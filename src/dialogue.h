@@ -1,0 +1,10 @@
+// The dialogue with the camera's bootloader: what the camera says arrives
+// here, chunk by chunk, on the UI thread.
+#pragma once
+
+// Receive callback installed on every scanned port: reads what is waiting,
+// logs it, and acts on the banner and on the bootloader's replies.
+void ReceptionRS(int portNumber, int eventMask, void *callbackData);
+
+// Case-insensitive search of `word` in the zero-terminated `text`.
+bool ContientMot(const char *text, const char *word);

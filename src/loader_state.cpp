@@ -1,0 +1,4 @@
+// The loader's state record.
+#include "loader_state.h"
+
+LoaderState loader;

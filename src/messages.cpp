@@ -1,0 +1,61 @@
+// The message catalogue, English then French, UTF-8. The texts are the
+// program's own, typos included: operators and their manuals know them so.
+#include "messages.h"
+
+namespace {
+
+const char *const kCatalogue[MSG_COUNT][2] = {
+    /* MSG_CANCEL */ {"Cancel", "Annuler"},
+    /* MSG_NO_PACKAGE */ {"Can't find 'vers.kq' file!", "Impossible d'ouvrir le fichier 'vers.kq'!"},
+    /* MSG_CONNECTED */ {"Connected", "Connecté"},
+    /* MSG_DURATION */ {"Duration: about 1 minute", "Durée: environ 1 minute"},
+    /* MSG_ERASING */ {"Erasing FLASH", "Effacement de la FLASH"},
+    /* MSG_ERASING_LOG */ {"Erasing FLASH...\n", "Effacement de la FLASH...\n"},
+    /* MSG_ERROR_TITLE */ {"Error!", "Erreur!"},
+    /* MSG_INSTRUCTIONS */
+    {"   1. Switch off the camera.\n"
+     "   2. Connect the USB cable to the camera and the PC.\n"
+     "   3. Power on the camera by pressing simultaneously 'F1' and 'F3' keys, till the Bootloader starts.\n"
+     "   4. Then, press 'Ok' to start update.\n"
+     "\n"
+     "Remark: On first use, you'll need to install Camera's USB driver.\n"
+     "You'll find it in 'Program Files\\Quorvel\\WindowsUSBSerialDrivers' directory.",
+     "   1. Eteindre la caméra.\n"
+     "   2. Connecter le câble USB entre le PC et la caméra.\n"
+     "   3. Allumer la caméra en appuyant simultanément sur les touches 'F1' et 'F3' jusqu'au démarrage du Bootloader.\n"
+     "   4. Appuyer alors sur Ok pour lancer la mise à jour.\n"
+     "\n"
+     "Remarque: lors de la première utilisation, le driver USB devra être installé.\n"
+     "Il se trouve dans le répertoire 'Program Files\\Quorvel\\WindowsUSBSerialDrivers'."},
+    /* MSG_RATE_UNIT */ {"kb/s", "ko/s"},
+    /* MSG_SIZE_UNIT */ {"Mb", "Mo"},
+    /* MSG_NOT_CONNECTED */ {"Not connected", "Non connecté"},
+    /* MSG_OK */ {"Ok", "Ok"},
+    /* MSG_SUCCESS */ {"Operation successful!\n", "Mise à jour réussie!\n"},
+    /* MSG_PLEASE */ {"Please...", "S'il vous plait..."},
+    /* MSG_UNKNOWN_PRODUCT */
+    {"This product is unknown, and can't bu updated!",
+     "Ce produit n'est pas reconnu, et ne peut être mis à jour!"},
+    /* MSG_PROGRAMMING */ {"Programming FLASH", "Programmation de la FLASH"},
+    /* MSG_PROGRAMMING_LOG */ {"Programming FLASH...\n", "Programmation de la FLASH...\n"},
+    /* MSG_START */ {"Start", "Démarrer"},
+    /* MSG_STOP */ {"Stop", "Stop"},
+    /* MSG_ABORTED */ {"\nTransfer aborted!\n", "\nTransfert abandonné!\n"},
+    /* MSG_TRANSFERRING */ {"Transferring file...\n", "Transfert du fichier en cours...\n"},
+    /* MSG_RATE_TITLE */ {"Transfert rate:", "Taux de transfert:"},
+    /* MSG_TIME_TITLE */ {"Transfer time:", "Temps de transfert:"},
+    /* MSG_UPDATING_WITH */ {"Updating with", "Mise à jour avec"},
+    /* MSG_USED */ {"used", "utilisé"},
+    /* MSG_BAD_IMAGE */
+    {"\nThe firmware image could not be read whole from 'vers.kq': nothing was sent.\n",
+     "\nL'image du firmware n'a pu être lue entière dans 'vers.kq' : rien n'a été envoyé.\n"},
+};
+
+} // namespace
+
+const char *Msg(MessageId id, int language)
+{
+    if (id < 0 || id >= MSG_COUNT)
+        return "";
+    return kCatalogue[id][language == 1 ? 1 : 0];
+}

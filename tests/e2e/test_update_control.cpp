@@ -1,0 +1,264 @@
+// Start, Stop, the close box and the port scan, with pseudo-terminals in
+// place of serial devices and an operator's clicks and key presses.
+#include "fake_device.h"
+#include "loader_state.h"
+#include "messages.h"
+#include "package_file.h"
+#include "program_fixture.h"
+#include "ui_constants.h"
+
+#include <QtTest>
+#include <memory>
+#include <sys/resource.h>
+#include <time.h>
+#include <vector>
+
+using namespace fixture;
+
+namespace {
+
+const QByteArray kBanner = "\r\nBootloader v2.10 - RZ4417\r\n";
+
+QString mapping(const std::vector<std::pair<int, QString>> &ports)
+{
+    QStringList parts;
+    for (const auto &p : ports)
+        parts << QString("%1=%2").arg(p.first).arg(p.second);
+    return parts.join(',');
+}
+
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+} // namespace
+
+class UpdateControlTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(writePackage(packagePath(), "1.5 1048576 2.05 1000\n", randomImage(1048576 + 1000, 5)));
+    }
+    void cleanup() { qunsetenv("QUORVEL_COM_PORTS"); }
+
+    // Before any Start the close box releases every port entry: all -1.
+    void closingWhileIdleBeforeAnyStart()
+    {
+        qputenv("QUORVEL_COM_PORTS", "");
+        QCOMPARE(runProgram([] {}), 0);
+        for (int port = 1; port <= 49; ++port)
+            QCOMPARE(loader.portStatus[port], -1);
+    }
+
+    // COM49 is the last port tried: a device mapped as COM50 is never opened.
+    // A port that opens is raw 115200 8N1 without flow control, and what the
+    // device sends reaches the log. Stop closes every port of the scan.
+    void scanOpensComOneToFortyNine()
+    {
+        FakeDevice com49, com50;
+        QVERIFY(com49.valid() && com50.valid());
+        qputenv("QUORVEL_COM_PORTS",
+                mapping({{7, "/dev/quorvel-no-such-device"}, {49, com49.path}, {50, com50.path}}).toLocal8Bit());
+        runProgram([&] {
+            pressStart();
+            QCOMPARE(loader.portStatus[49], 0);
+            QVERIFY(loader.portStatus[7] < 0);
+            QCOMPARE(openDescriptorsOn(com49.path), 1);
+            QCOMPARE(openDescriptorsOn(com50.path), 0);
+
+            termios t{};
+            QCOMPARE(tcgetattr(com49.master, &t), 0);
+            QCOMPARE(cfgetispeed(&t), static_cast<speed_t>(B115200));
+            QCOMPARE(cfgetospeed(&t), static_cast<speed_t>(B115200));
+            QCOMPARE(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+            QCOMPARE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+            QCOMPARE(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+            QCOMPARE(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+
+            QVERIFY(com49.send("hello from COM49\r\n"));
+            QTRY_VERIFY(log().contains("hello from COM49"));
+
+            click("STOP");
+            QCOMPARE(loader.portStatus[49], -1);
+            QCOMPARE(openDescriptorsOn(com49.path), 0);
+            QTRY_VERIFY(com49.hungUp());
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+        });
+    }
+
+    // Cancel puts back only the buttons; nothing else moves and no port opens.
+    void cancelLeavesThePanelAsItWas()
+    {
+        FakeDevice com3;
+        qputenv("QUORVEL_COM_PORTS", mapping({{3, com3.path}}).toLocal8Bit());
+        runProgram([&] {
+            const int panel = loader.panel;
+            SetCtrlVal(panel, TEXTBOX, "earlier log\n");
+            SetCtrlVal(panel, LED1, 1);
+            SetCtrlVal(panel, SLIDE, 42);
+            SetCtrlVal(panel, TEMPS, "03:14");
+            SetCtrlVal(panel, OCTET, 0.5);
+
+            auto seen = pressStart(Qt::Key_Escape);
+            QVERIFY(seen->answered);
+            QCOMPARE(seen->title, QString("Please..."));
+            QVERIFY(seen->text.contains("   4. Then, press 'Ok' to start update."));
+            QCOMPARE(seen->buttons, QStringList({"Ok", "Cancel"}));
+
+            QCOMPARE(intAttribute(GO, ATTR_VISIBLE), 1);
+            QCOMPARE(intAttribute(STOP, ATTR_VISIBLE), 0);
+            QCOMPARE(intAttribute(LANGU, ATTR_DIMMED), 0);
+            QCOMPARE(log(), QString("earlier log\n"));
+            QCOMPARE(intValue(LED1), 1);
+            QCOMPARE(intValue(SLIDE), 42);
+            std::string temps;
+            GetCtrlVal(panel, TEMPS, &temps);
+            QCOMPARE(QString::fromStdString(temps), QString("03:14"));
+            double octet = 0;
+            GetCtrlVal(panel, OCTET, &octet);
+            QCOMPARE(octet, 0.5);
+            QCOMPARE(openDescriptorsOn(com3.path), 0);
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+        });
+    }
+
+    // Ok resets the update display (but keeps the last rate) and scans.
+    void okResetsTheDisplays()
+    {
+        FakeDevice com3;
+        qputenv("QUORVEL_COM_PORTS", mapping({{3, com3.path}}).toLocal8Bit());
+        runProgram([&] {
+            const int panel = loader.panel;
+            SetCtrlVal(panel, TEXTBOX, "earlier log\n");
+            SetCtrlVal(panel, LED1, 1);
+            SetCtrlVal(panel, LED2, 1);
+            SetCtrlVal(panel, SLIDE, 42);
+            SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, 0x00FF00);
+            SetCtrlVal(panel, TEMPS, "03:14");
+            SetCtrlVal(panel, OCTET, 0.5);
+            SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, "/ 1.000 Mb");
+            SetCtrlVal(panel, TAUX, 3.5);
+
+            auto seen = pressStart(Qt::Key_Return);
+            QVERIFY(seen->answered);
+            QCOMPARE(log(), QString());
+            QCOMPARE(intValue(LED1), 0);
+            QCOMPARE(intValue(LED2), 0);
+            QCOMPARE(intValue(SLIDE), 0);
+            QCOMPARE(labelOf(SLIDE), QString("0 %"));
+            QCOMPARE(intAttribute(SLIDE, ATTR_FILL_COLOR), 0xFF0000);
+            QCOMPARE(labelOf(OCTET), QString("Mb"));
+            std::string temps;
+            GetCtrlVal(panel, TEMPS, &temps);
+            QCOMPARE(QString::fromStdString(temps), QString("00:00"));
+            double value = 0;
+            GetCtrlVal(panel, OCTET, &value);
+            QCOMPARE(value, 0.0);
+            GetCtrlVal(panel, TAUX, &value);
+            QCOMPARE(value, 3.5);
+            QCOMPARE(intAttribute(GO, ATTR_VISIBLE), 0);
+            QCOMPARE(intAttribute(STOP, ATTR_VISIBLE), 1);
+            QCOMPARE(intAttribute(LANGU, ATTR_DIMMED), 1);
+            QVERIFY(QApplication::overrideCursor() != nullptr);  // scanning
+            QCOMPARE(openDescriptorsOn(com3.path), 1);
+            click("STOP");
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+        });
+    }
+
+    // Five ports listen; the camera answers on the third. Exactly that port
+    // stays open, the others hang up, and "START" goes out byte-exact with
+    // nothing after it. Stop before "START OK" ends the update.
+    void bannerOnTheThirdOfFivePorts()
+    {
+        std::vector<std::unique_ptr<FakeDevice>> devices;
+        std::vector<std::pair<int, QString>> ports;
+        for (int port = 1; port <= 5; ++port) {
+            devices.push_back(std::make_unique<FakeDevice>());
+            ports.push_back({port, devices.back()->path});
+        }
+        qputenv("QUORVEL_COM_PORTS", mapping(ports).toLocal8Bit());
+        runProgram([&] {
+            pressStart();
+            for (int port = 1; port <= 5; ++port)
+                QCOMPARE(loader.portStatus[port], 0);
+
+            FakeDevice &camera = *devices[2];
+            QVERIFY(camera.send(kBanner));
+            QByteArray heard;
+            QTRY_VERIFY((heard += camera.drain()).size() >= 5);
+            QTest::qWait(200);
+            heard += camera.drain();
+            QCOMPARE(heard, QByteArray("START"));
+
+            QCOMPARE(loader.connectedPort.load(), 3);
+            for (int port : {1, 2, 4, 5}) {
+                QCOMPARE(loader.portStatus[port], -1);
+                QTRY_VERIFY(devices[port - 1]->hungUp());
+            }
+            QCOMPARE(loader.portStatus[3], 0);
+            QCOMPARE(openDescriptorsOn(camera.path), 1);
+            QCOMPARE(intValue(BOOT), 1);
+            QCOMPARE(labelOf(BOOT), QString("Connected - COM3 used"));
+            QVERIFY(inOrder(log(), {"Bootloader v2.10 - RZ4417", "START : "}));
+            QVERIFY(log().endsWith("START : "));
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+            QCOMPARE(intAttribute(STOP, ATTR_VISIBLE), 1);
+            QCOMPARE(window()->focusWidget(), control("STOP"));
+            QCOMPARE(intAttribute(TIMER, ATTR_ENABLED), 1);
+            QCOMPARE(intAttribute(TEMPS, ATTR_TEXT_COLOR), 0xFF0000);
+            QCOMPARE(intAttribute(PICTURE, ATTR_VISIBLE), 1);
+            QCOMPARE(labelOf(OCTET), QString("/ 1.000 Mb"));
+            std::string info;
+            GetCtrlVal(loader.panel, INFO, &info);
+            QCOMPARE(QString::fromStdString(info), QString("Updating with RZ4417 v01.50 : 1.000 Mb ..."));
+            QCOMPARE(loader.transferActive.load(), 1);
+
+            click("STOP");
+            QTRY_VERIFY(camera.hungUp());
+            QCOMPARE(loader.connectedPort.load(), 0);
+            QCOMPARE(loader.bootloaderFound, 0);
+            QCOMPARE(intValue(BOOT), 0);
+            QCOMPARE(labelOf(BOOT), QString("Not connected"));
+            QCOMPARE(intAttribute(TIMER, ATTR_ENABLED), 0);
+            QCOMPARE(intAttribute(TEMPS, ATTR_TEXT_COLOR), 0);
+            QCOMPARE(intAttribute(TEMPS, ATTR_TEXT_BOLD), 0);
+            QCOMPARE(intAttribute(PICTURE, ATTR_VISIBLE), 0);
+            QCOMPARE(intAttribute(GO, ATTR_VISIBLE), 1);
+            QCOMPARE(intAttribute(LANGU, ATTR_DIMMED), 0);
+        });
+    }
+
+    // A device unplugged while the scan listens: the loop does not spin and
+    // the program still answers the operator.
+    void unpluggedDeviceDoesNotSpin()
+    {
+        FakeDevice com2, com9;
+        qputenv("QUORVEL_COM_PORTS", mapping({{2, com2.path}, {9, com9.path}}).toLocal8Bit());
+        runProgram([&] {
+            pressStart();
+            QCOMPARE(loader.portStatus[2], 0);
+            com2.unplug();
+            QTest::qWait(100);
+            const double before = processCpuSeconds();
+            QTest::qWait(1000);
+            const double used = processCpuSeconds() - before;
+            qInfo("CPU used over one second after the unplug: %.3f s", used);
+            QVERIFY2(used < 0.2, qPrintable(QString("CPU %1 s").arg(used)));
+            QVERIFY(GetInQLen(2) < 0);
+
+            QVERIFY(com9.send("still listening\r\n"));
+            QTRY_VERIFY(log().contains("still listening"));
+            click("STOP");
+            QCOMPARE(loader.portStatus[2], -1);
+        });
+    }
+};
+
+QTEST_MAIN(UpdateControlTest)
+#include "test_update_control.moc"
