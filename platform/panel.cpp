@@ -529,7 +529,7 @@ int InitRunTime(int argc, char **argv)
         applicationArgs.emplace_back("Quorvel");
     applicationArgv.clear();
     for (std::string &arg : applicationArgs)
-        applicationArgv.push_back(arg.data());
+        applicationArgv.push_back(&arg[0]);
     applicationArgv.push_back(nullptr);
     applicationArgc = int(applicationArgs.size());
     ownApplication = new QApplication(applicationArgc, applicationArgv.data());

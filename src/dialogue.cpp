@@ -98,12 +98,12 @@ void examinerBanniere(int portNumber, const char *chunk)
 // OK is honoured once per START, for an identified camera, and never while a
 // worker still sends: anything else would put a second header and image on
 // the line, or change the buffer under the running worker.
-// Returns false when the update had to end instead.
+// Returns true when it has logged the chunk itself.
 bool accepterStartOk(const char *chunk)
 {
     if (loader.productIndex < 0 || loader.connectedPort == 0 || loader.workerRunning
         || loader.startAcknowledged)
-        return true;
+        return false;  // only logged, like any other text
     loader.startAcknowledged = 1;
 
     // The previous update's worker has returned by now; release its thread.
@@ -117,8 +117,13 @@ bool accepterStartOk(const char *chunk)
         SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_BAD_IMAGE, loader.language));
         loader.transferActive = 0;
         ArretCom();
-        return false;
+        return true;
     }
+
+    // The acknowledgement completes the "START : " line before the worker
+    // can log anything of its own.
+    SetCtrlVal(loader.panel, TEXTBOX, chunk);
+    ProcessDrawEvents();
 
     char header[100];
     std::snprintf(header, sizeof header, "%08X%08X", static_cast<uint32_t>(loader.imageSize.load()),
@@ -135,8 +140,8 @@ bool accepterStartOk(const char *chunk)
 void traiterReponse(const char *chunk)
 {
     if (ContientMot(chunk, "START OK")) {
-        if (!accepterStartOk(chunk))
-            return;  // already logged with the reason
+        if (accepterStartOk(chunk))
+            return;  // logged there, before the worker started
     } else if (ContientMot(chunk, "FILE OK")) {
         loader.reportedStep = kStepFileReceived;
     } else if (ContientMot(chunk, "ERASE OK")) {

@@ -487,13 +487,6 @@ private slots:
         QCOMPARE(interval, 0.5);
         QCOMPARE(SetCtrlAttribute(panel, TIMER, ATTR_INTERVAL, 0.2), 0);
 
-        QCOMPARE(SetCtrlAttribute(panel, LANGU, ATTR_DIMMED, 1), 0);
-        QCOMPARE(GetCtrlAttribute(panel, LANGU, ATTR_DIMMED, &value), 0);
-        QCOMPARE(value, 1);
-        QVERIFY(!controlWidget(panel, LANGU)->isEnabled());
-        QCOMPARE(SetCtrlAttribute(panel, LANGU, ATTR_DIMMED, 0), 0);
-        QVERIFY(controlWidget(panel, LANGU)->isEnabled());
-
         QCOMPARE(SetCtrlAttribute(panel, BOOT, ATTR_LABEL_TEXT, "Connected COM7 used"), 0);
         std::string label;
         QCOMPARE(GetCtrlAttribute(panel, BOOT, ATTR_LABEL_TEXT, &label), 0);
