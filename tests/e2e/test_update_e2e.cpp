@@ -78,9 +78,9 @@ private slots:
     {
         QTest::addColumn<QString>("product");
         QTest::addColumn<int>("size");
-        for (const char *product : {"RZ4417", "KWT6083"})
+        for (const QString &product : {QString("RZ4417"), QString("KWT6083")})
             for (int size : {0, 300, 512, 1000, 1024, 1048576})
-                QTest::addRow("%s, %d bytes", product, size) << product << size;
+                QTest::newRow(qPrintable(QString("%1, %2 bytes").arg(product).arg(size))) << product << size;
     }
     // The camera gets "START", the header with the right size and checksum,
     // and every byte of its own image; the panel follows every step.
