@@ -91,45 +91,18 @@ private slots:
         });
     }
 
-    // Cancel puts back only the buttons; nothing else moves and no port opens.
-    void cancelLeavesThePanelAsItWas()
+    // The display of a finished update, then Start. Cancel (Escape) puts
+    // back only the buttons: nothing else moves and no port opens. Ok
+    // (Return) resets the update display, keeps the last rate, and scans.
+    void instructionPopup_data()
     {
-        FakeDevice com3;
-        qputenv("QUORVEL_COM_PORTS", mapping({{3, com3.path}}).toLocal8Bit());
-        runProgram([&] {
-            const int panel = loader.panel;
-            SetCtrlVal(panel, TEXTBOX, "earlier log\n");
-            SetCtrlVal(panel, LED1, 1);
-            SetCtrlVal(panel, SLIDE, 42);
-            SetCtrlVal(panel, TEMPS, "03:14");
-            SetCtrlVal(panel, OCTET, 0.5);
-
-            auto seen = pressStart(Qt::Key_Escape);
-            QVERIFY(seen->answered);
-            QCOMPARE(seen->title, QString("Please..."));
-            QVERIFY(seen->text.contains("   4. Then, press 'Ok' to start update."));
-            QCOMPARE(seen->buttons, QStringList({"Ok", "Cancel"}));
-
-            QCOMPARE(intAttribute(GO, ATTR_VISIBLE), 1);
-            QCOMPARE(intAttribute(STOP, ATTR_VISIBLE), 0);
-            QCOMPARE(intAttribute(LANGU, ATTR_DIMMED), 0);
-            QCOMPARE(log(), QString("earlier log\n"));
-            QCOMPARE(intValue(LED1), 1);
-            QCOMPARE(intValue(SLIDE), 42);
-            std::string temps;
-            GetCtrlVal(panel, TEMPS, &temps);
-            QCOMPARE(QString::fromStdString(temps), QString("03:14"));
-            double octet = 0;
-            GetCtrlVal(panel, OCTET, &octet);
-            QCOMPARE(octet, 0.5);
-            QCOMPARE(openDescriptorsOn(com3.path), 0);
-            QVERIFY(QApplication::overrideCursor() == nullptr);
-        });
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("Escape cancels") << false;
+        QTest::newRow("Return is Ok") << true;
     }
-
-    // Ok resets the update display (but keeps the last rate) and scans.
-    void okResetsTheDisplays()
+    void instructionPopup()
     {
+        QFETCH(bool, ok);
         FakeDevice com3;
         qputenv("QUORVEL_COM_PORTS", mapping({{3, com3.path}}).toLocal8Bit());
         runProgram([&] {
@@ -144,30 +117,39 @@ private slots:
             SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, "/ 1.000 Mb");
             SetCtrlVal(panel, TAUX, 3.5);
 
-            auto seen = pressStart(Qt::Key_Return);
+            auto seen = pressStart(ok ? Qt::Key_Return : Qt::Key_Escape);
             QVERIFY(seen->answered);
-            QCOMPARE(log(), QString());
-            QCOMPARE(intValue(LED1), 0);
-            QCOMPARE(intValue(LED2), 0);
-            QCOMPARE(intValue(SLIDE), 0);
-            QCOMPARE(labelOf(SLIDE), QString("0 %"));
-            QCOMPARE(intAttribute(SLIDE, ATTR_FILL_COLOR), 0xFF0000);
-            QCOMPARE(labelOf(OCTET), QString("Mb"));
+            QCOMPARE(seen->title, QString("Please..."));
+            QCOMPARE(seen->text, QString::fromUtf8(Msg(MSG_INSTRUCTIONS, 0)));
+            QCOMPARE(seen->buttons, QStringList({"Ok", "Cancel"}));
+
             std::string temps;
             GetCtrlVal(panel, TEMPS, &temps);
-            QCOMPARE(QString::fromStdString(temps), QString("00:00"));
-            double value = 0;
-            GetCtrlVal(panel, OCTET, &value);
-            QCOMPARE(value, 0.0);
-            GetCtrlVal(panel, TAUX, &value);
-            QCOMPARE(value, 3.5);
-            QCOMPARE(intAttribute(GO, ATTR_VISIBLE), 0);
-            QCOMPARE(intAttribute(STOP, ATTR_VISIBLE), 1);
-            QCOMPARE(intAttribute(LANGU, ATTR_DIMMED), 1);
-            QVERIFY(QApplication::overrideCursor() != nullptr);  // scanning
-            QCOMPARE(openDescriptorsOn(com3.path), 1);
-            click("STOP");
-            QVERIFY(QApplication::overrideCursor() == nullptr);
+            double octet = 0, taux = 0;
+            GetCtrlVal(panel, OCTET, &octet);
+            GetCtrlVal(panel, TAUX, &taux);
+            QCOMPARE(log(), ok ? QString() : QString("earlier log\n"));
+            QCOMPARE(intValue(LED1), ok ? 0 : 1);
+            QCOMPARE(intValue(LED2), ok ? 0 : 1);
+            QCOMPARE(intValue(SLIDE), ok ? 0 : 42);
+            QCOMPARE(intAttribute(SLIDE, ATTR_FILL_COLOR), ok ? 0xFF0000 : 0x00FF00);
+            QCOMPARE(labelOf(OCTET), ok ? QString("Mb") : QString("/ 1.000 Mb"));
+            QCOMPARE(QString::fromStdString(temps), ok ? QString("00:00") : QString("03:14"));
+            QCOMPARE(octet, ok ? 0.0 : 0.5);
+            QCOMPARE(taux, 3.5);
+            if (ok)
+                QCOMPARE(labelOf(SLIDE), QString("0 %"));
+
+            QCOMPARE(intAttribute(GO, ATTR_VISIBLE), ok ? 0 : 1);
+            QCOMPARE(intAttribute(STOP, ATTR_VISIBLE), ok ? 1 : 0);
+            QCOMPARE(intAttribute(LANGU, ATTR_DIMMED), ok ? 1 : 0);
+            QCOMPARE(openDescriptorsOn(com3.path), ok ? 1 : 0);
+            QCOMPARE(QApplication::overrideCursor() != nullptr, ok);  // the wait cursor while scanning
+            if (ok) {
+                click("STOP");
+                QVERIFY(QApplication::overrideCursor() == nullptr);
+                QCOMPARE(openDescriptorsOn(com3.path), 0);
+            }
         });
     }
 
