@@ -22,6 +22,7 @@ cleanup() {
   rm -rf "${workdir:-}"
 }
 trap cleanup EXIT
+trap "exit 130" INT TERM
 
 real_camera=no
 if [ -n "${QUORVEL_COM_PORTS:-}" ] || compgen -G "/dev/ttyACM*" >/dev/null || compgen -G "/dev/ttyUSB*" >/dev/null; then

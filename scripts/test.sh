@@ -25,5 +25,8 @@ case "${SANITIZE:-}" in
     export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
     ;;
 esac
-BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$root/scripts/build.sh" "$build" "${args[@]}"
+# The plain build shares build/ (Release) with the run command; the
+# sanitizer builds keep their symbols for readable reports.
+if [ -n "${SANITIZE:-}" ]; then BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}"; fi
+BUILD_TYPE="${BUILD_TYPE:-Release}" "$root/scripts/build.sh" "$build" "${args[@]}"
 ctest --test-dir "$build" --output-on-failure -j2 "${ctest_args[@]}"

@@ -55,6 +55,38 @@ private slots:
             QCOMPARE(loader.portStatus[port], -1);
     }
 
+    // No package beside the executable: the English error popup, answered
+    // with Return, and the program ends with the popup's result, its window
+    // never shown.
+    void missingPackage()
+    {
+        QVERIFY(QFile::rename(packagePath(), packagePath() + ".away"));
+        struct ShowWatch : QObject {
+            bool panelShown = false;
+            bool eventFilter(QObject *o, QEvent *e) override
+            {
+                if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget *>(o)->findChild<QWidget *>("GO"))
+                    panelShown = true;
+                return false;
+            }
+        } watch;
+        qApp->installEventFilter(&watch);
+        auto seen = answerNextPopup(Qt::Key_Return);
+        static char name[] = "Quorvel";
+        static char *argv[] = {name, nullptr};
+        const int result = QuorvelMain(1, argv);
+        qApp->removeEventFilter(&watch);
+        QVERIFY(QFile::rename(packagePath() + ".away", packagePath()));
+
+        QVERIFY(seen->answered);
+        QCOMPARE(seen->title, QString("Error!"));
+        QCOMPARE(seen->text, QString("Can't find 'vers.kq' file!"));
+        QCOMPARE(seen->buttons.size(), 1);
+        QCOMPARE(result, 1);
+        QVERIFY(!watch.panelShown);
+        QVERIFY(window() == nullptr);
+    }
+
     // COM49 is the last port tried: a device mapped as COM50 is never opened.
     // A port that opens is raw 115200 8N1 without flow control, and what the
     // device sends reaches the log. Stop closes every port of the scan.

@@ -228,6 +228,33 @@ private slots:
         });
     }
 
+    // The image is out and the camera erases: the operator's Stop ends the
+    // update (port closed, LED off, timer stopped) and Start works again.
+    void stopWhileTheCameraErases()
+    {
+        installPackage(1000, 10);
+        SimCameraOptions o = camera("RZ4417");
+        o.eraseSeconds = 30;
+        auto cam = plugIn(o);
+        runProgram([&] {
+            pressStart();
+            QTRY_VERIFY_WITH_TIMEOUT(log().contains("FILE OK"), kUpdateTimeoutMs);
+            QCOMPARE(loader.transferActive.load(), 0);
+            click("STOP");
+            QCOMPARE(loader.connectedPort.load(), 0);
+            QCOMPARE(loader.bootloaderFound, 0);
+            QCOMPARE(intValue(BOOT), 0);
+            QCOMPARE(intAttribute(TIMER, ATTR_ENABLED), 0);
+            QVERIFY(idle());
+            QVERIFY(GetInQLen(4) < 0);
+
+            pressStart();
+            QVERIFY(GetInQLen(4) >= 0);  // listening again
+            click("STOP");
+            QVERIFY(idle());
+        });
+    }
+
     void stopDuringStreaming()
     {
         installPackage(1048576, 10);
