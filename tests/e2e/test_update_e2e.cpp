@@ -38,8 +38,8 @@ SimCameraOptions camera(const std::string &product)
     SimCameraOptions o;
     o.product = product;
     o.fileOkSeconds = 0.1;
-    o.eraseSeconds = 1.3;
-    o.programSeconds = 1.3;
+    o.eraseSeconds = 1.5;  // a mark comes every second, even on a loaded machine
+    o.programSeconds = 1.5;
     return o;
 }
 
