@@ -66,6 +66,15 @@ bool idle()
 
 constexpr int kUpdateTimeoutMs = 20000;
 
+// After the operator's Stop: the camera's port (COM4) closed, no camera
+// connected, the panel idle.
+void expectUpdateEnded()
+{
+    QCOMPARE(loader.connectedPort.load(), 0);
+    QVERIFY(idle());
+    QVERIFY(GetInQLen(4) < 0);
+}
+
 } // namespace
 
 class UpdateEndToEndTest : public QObject {
@@ -220,11 +229,9 @@ private slots:
             QCOMPARE(intValue(BOOT), 1);  // still connected until the operator stops
 
             click("STOP");
-            QCOMPARE(loader.connectedPort.load(), 0);
+            expectUpdateEnded();
             QCOMPARE(intValue(BOOT), 0);
             QCOMPARE(intAttribute(TIMER, ATTR_ENABLED), 0);
-            QVERIFY(idle());
-            QVERIFY(GetInQLen(4) < 0);
         });
     }
 
@@ -241,12 +248,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(log().contains("FILE OK"), kUpdateTimeoutMs);
             QCOMPARE(loader.transferActive.load(), 0);
             click("STOP");
-            QCOMPARE(loader.connectedPort.load(), 0);
+            expectUpdateEnded();
             QCOMPARE(loader.bootloaderFound, 0);
             QCOMPARE(intValue(BOOT), 0);
             QCOMPARE(intAttribute(TIMER, ATTR_ENABLED), 0);
-            QVERIFY(idle());
-            QVERIFY(GetInQLen(4) < 0);
 
             pressStart();
             QVERIFY(GetInQLen(4) >= 0);  // listening again
@@ -267,9 +272,7 @@ private slots:
             click("STOP");
             QVERIFY(!loader.workerRunning);  // the worker returned before the port closed
             QVERIFY(log().endsWith("\nTransfer aborted!\n"));
-            QCOMPARE(loader.connectedPort.load(), 0);
-            QVERIFY(idle());
-            QVERIFY(GetInQLen(4) < 0);
+            expectUpdateEnded();
             QVERIFY(cam->report(false).verdict != "OK");
         });
     }
