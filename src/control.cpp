@@ -10,6 +10,7 @@
 
 #include "loader_state.h"
 #include "messages.h"
+#include "numbers.h"
 #include "platform.h"
 #include "ports.h"
 #include "progress.h"
@@ -180,7 +181,9 @@ int EnvoiStart()
     char sizeLabel[64];
     const double megabytes = static_cast<double>(static_cast<uint32_t>(loader.imageSize.load()))
                              / std::pow(2.0, 20.0);
-    std::snprintf(sizeLabel, sizeof sizeLabel, "/ %.3f %s", megabytes,
+    char megabytesText[32];
+    FormatFixe(megabytesText, sizeof megabytesText, megabytes, 3);
+    std::snprintf(sizeLabel, sizeof sizeLabel, "/ %s %s", megabytesText,
                   Msg(MSG_SIZE_UNIT, loader.language));
     SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, sizeLabel);
     SetCtrlAttribute(panel, PICTURE, ATTR_VISIBLE, 1);

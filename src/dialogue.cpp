@@ -125,9 +125,9 @@ bool accepterStartOk(const char *chunk)
     SetCtrlVal(loader.panel, TEXTBOX, chunk);
     ProcessDrawEvents();
 
-    char header[100];
-    std::snprintf(header, sizeof header, "%08X%08X", static_cast<uint32_t>(loader.imageSize.load()),
-                  static_cast<uint32_t>(loader.imageChecksum));
+    char header[17];
+    FormatEnteteCamera(header, static_cast<uint32_t>(loader.imageSize.load()),
+                       static_cast<uint32_t>(loader.imageChecksum));
     ComWrt(loader.connectedPort, header, 16);
 
     CmtNewThreadPool(1, &loader.threadPool);

@@ -34,6 +34,7 @@ struct LoaderState {
     std::atomic<uint8_t *> imageBuffer{nullptr}; // the loaded image (UI allocates, worker reads)
     int32_t packageSizes[2] = {0, 0};        // image sizes from the package header, read once at start-up
     double packageVersions[2] = {0.0, 0.0};  // image versions from the package header
+    int packageHeaderRead = 0;               // 1 when the header gave all four numbers at start-up (UI)
     char projectDir[kPathSize] = "";         // directory of the executable
     char packagePath[kPathSize] = "";        // full path of vers.kq
 

@@ -3,52 +3,18 @@
 
 #include "loader_state.h"
 #include "messages.h"
+#include "numbers.h"
 #include "platform.h"
 #include "ui_constants.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 
 namespace {
 
 constexpr int kHeaderMaxLength = 4096;  // a real header is one short line
-
-// Reads one number of the header; returns false (leaving *out alone) when
-// none is there. Spaces and tabs before it are skipped.
-bool readDouble(const char *&p, double *out)
-{
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    char *end = nullptr;
-    errno = 0;
-    double v = std::strtod(p, &end);
-    if (end == p || errno == ERANGE || !std::isfinite(v))
-        return false;
-    *out = v;
-    p = end;
-    return true;
-}
-
-// A size is a 32-bit signed integer; a value outside that range is refused
-// rather than wrapped into a different size.
-bool readSize(const char *&p, int32_t *out)
-{
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    char *end = nullptr;
-    errno = 0;
-    long long v = std::strtoll(p, &end, 10);
-    if (end == p || errno == ERANGE || v < std::numeric_limits<int32_t>::min()
-        || v > std::numeric_limits<int32_t>::max())
-        return false;
-    *out = static_cast<int32_t>(v);
-    p = end;
-    return true;
-}
 
 double megabytes(int32_t size)
 {
@@ -56,6 +22,34 @@ double megabytes(int32_t size)
 }
 
 } // namespace
+
+bool AnalyseEntete(const char *line, double versions[2], int32_t sizes[2])
+{
+    // Same reading as "%f %i %f %i": stop at the first field that is not there.
+    const char *p = line;
+    return LireReel(p, &versions[0]) && LireEntier32(p, &sizes[0]) && LireReel(p, &versions[1])
+           && LireEntier32(p, &sizes[1]);
+}
+
+void FormatLigneInfo(char *out, std::size_t size, const char *productName, double version,
+                     int32_t imageSize, int language)
+{
+    char versionText[32];
+    FormatFixe(versionText, sizeof versionText, version, 2);
+    // A text that does not fit (a version of 1e300) is cut, as the fields are bounded.
+    char product[20];
+    if (std::snprintf(product, sizeof product, "%s v0%s", productName, versionText) < 0)
+        product[0] = '\0';
+    char megabytesText[32];
+    FormatFixe(megabytesText, sizeof megabytesText, megabytes(imageSize), 3);
+    std::snprintf(out, size, "%s %s : %s %s ...", Msg(MSG_UPDATING_WITH, language), product,
+                  megabytesText, Msg(MSG_SIZE_UNIT, language));
+}
+
+void FormatEnteteCamera(char out[17], uint32_t size, uint32_t checksum)
+{
+    std::snprintf(out, 17, "%08X%08X", size, checksum);
+}
 
 bool PackagePresent()
 {
@@ -73,12 +67,9 @@ void LectureEntete()
     if (!f)
         return;
     char line[kHeaderMaxLength + 1] = {};
-    if (std::fgets(line, sizeof line, f)) {
-        // Same reading as "%f %i %f %i": stop at the first field that is not there.
-        const char *p = line;
-        (void)(readDouble(p, &loader.packageVersions[0]) && readSize(p, &loader.packageSizes[0])
-               && readDouble(p, &loader.packageVersions[1]) && readSize(p, &loader.packageSizes[1]));
-    }
+    if (std::fgets(line, sizeof line, f))
+        loader.packageHeaderRead
+            = AnalyseEntete(line, loader.packageVersions, loader.packageSizes) ? 1 : 0;
     std::fclose(f);
 }
 
@@ -86,12 +77,9 @@ int VerifFichier(int index)
 {
     loader.imageSize = loader.packageSizes[index];
 
-    char product[20];
-    std::snprintf(product, sizeof product, "%s v0%.2f", loader.productName,
-                  loader.packageVersions[index]);
     char line[100];
-    std::snprintf(line, sizeof line, "%s %s : %.3f %s ...", Msg(MSG_UPDATING_WITH, loader.language),
-                  product, megabytes(loader.imageSize), Msg(MSG_SIZE_UNIT, loader.language));
+    FormatLigneInfo(line, sizeof line, loader.productName, loader.packageVersions[index],
+                    loader.imageSize, loader.language);
     SetCtrlVal(loader.panel, INFO, line);
     return 0;
 }

@@ -2,7 +2,22 @@
 // size of each of the two images, then the two images back to back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+// Reads the four numbers of a header line ("1.5 262144 2.05 196608", blanks
+// or tabs between them) into versions[] and sizes[]: version 0, size 0,
+// version 1, size 1. Stops at the first field that is not there; the fields
+// not read keep their values. Returns true when all four were read.
+// The same in every locale: a decimal point, never a comma.
+bool AnalyseEntete(const char *line, double versions[2], int32_t sizes[2]);
+// The INFO line for an identified camera, "Updating with RZ4417 v01.50 :
+// 0.250 Mb ..." in `language`, cut to fit `size` bytes with its terminator.
+void FormatLigneInfo(char *out, std::size_t size, const char *productName, double version,
+                     int32_t imageSize, int language);
+// The 16 characters that announce an image to the camera: its size, then its
+// checksum, each as 8 upper-case hexadecimal digits; out receives 17 bytes.
+void FormatEnteteCamera(char out[17], uint32_t size, uint32_t checksum);
 
 // True when the file at loader.packagePath exists.
 bool PackagePresent();
@@ -10,6 +25,7 @@ bool PackagePresent();
 int SignalerPackageAbsent();
 // Reads the header line into packageVersions and packageSizes. A field that
 // cannot be read keeps its value; an unopenable file changes nothing.
+// Sets packageHeaderRead when all four numbers were read.
 void LectureEntete();
 // Selects image `index` (0 or 1): sets imageSize and shows the update line in INFO. Returns 0.
 int VerifFichier(int index);
