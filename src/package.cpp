@@ -73,6 +73,21 @@ void LectureEntete()
     std::fclose(f);
 }
 
+long long LongueurEntete(const char *path)
+{
+    std::FILE *f = std::fopen(path, "rb");
+    if (!f)
+        return -1;
+    long long length = 0;
+    int c;
+    do {  // as the image load skips it: up to the first line feed
+        c = std::fgetc(f);
+        ++length;
+    } while (c != EOF && c != '\n');
+    std::fclose(f);
+    return c == '\n' ? length : -1;
+}
+
 int VerifFichier(int index)
 {
     loader.imageSize = loader.packageSizes[index];

@@ -27,6 +27,10 @@ int SignalerPackageAbsent();
 // cannot be read keeps its value; an unopenable file changes nothing.
 // Sets packageHeaderRead when all four numbers were read.
 void LectureEntete();
+// Bytes of the header line of the package at `path`, up to and including its
+// first line feed: where image 0 begins. -1 when the file cannot be read or
+// holds no line feed (then no image can be found in it).
+long long LongueurEntete(const char *path);
 // Selects image `index` (0 or 1): sets imageSize and shows the update line in INFO. Returns 0.
 int VerifFichier(int index);
 // Loads image `index` into a new imageBuffer and stores its checksum.

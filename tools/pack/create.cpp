@@ -1,0 +1,277 @@
+// quorvel-pack create: two images and their versions into one package,
+// written whole or not at all.
+#include "pack.h"
+
+#include "package.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kLongestVersion = 32;  // room to spare for any real version
+constexpr std::size_t kCopyBlock = 1 << 20;
+
+// The temporary file, removed if the maker interrupts the copy of a large
+// image; only async-signal-safe calls touch it in the handler.
+char pendingTemp[PATH_MAX] = "";
+
+extern "C" void removeTempAndExit(int signal)
+{
+    if (pendingTemp[0])
+        ::unlink(pendingTemp);
+    ::_exit(128 + signal);
+}
+
+std::string systemError(const std::string &what, const std::string &path)
+{
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+// "1", "1.5", "2.05": digits, then optionally a point and more digits.
+// No sign, exponent, comma or blank, so that every reader takes it the same way.
+bool plainDecimal(const std::string &text)
+{
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i > start;
+    };
+    if (!digits())
+        return false;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        if (!digits())
+            return false;
+    }
+    return i == text.size();
+}
+
+bool checkVersion(const std::string &version, int index, double *value, std::string *error)
+{
+    const std::string which = "version " + std::to_string(index) + " '" + version + "'";
+    if (!plainDecimal(version)) {
+        *error = which + " is not a plain decimal number (digits, optionally a point and more digits)";
+        return false;
+    }
+    if (version.size() > kLongestVersion) {
+        *error = which + " is longer than " + std::to_string(kLongestVersion) + " characters";
+        return false;
+    }
+    const auto r = std::from_chars(version.data(), version.data() + version.size(), *value);
+    if (r.ec != std::errc() || r.ptr != version.data() + version.size()) {
+        *error = which + " is not a number Quorvel can hold";
+        return false;
+    }
+    return true;
+}
+
+struct OpenImage {
+    int fd = -1;
+    int32_t size = 0;
+    ~OpenImage()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool openImage(const std::string &path, int index, OpenImage *image, std::string *error)
+{
+    const std::string which = "image " + std::to_string(index);
+    image->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (image->fd < 0) {
+        *error = systemError("cannot open " + which, path);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(image->fd, &info) != 0) {
+        *error = systemError("cannot read " + which, path);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *error = which + " " + path + " is not a regular file";
+        return false;
+    }
+    if (info.st_size > INT32_MAX) {
+        *error = which + " " + path + " is " + std::to_string(info.st_size)
+                 + " bytes; an image holds at most 2147483647 bytes";
+        return false;
+    }
+    image->size = static_cast<int32_t>(info.st_size);
+    return true;
+}
+
+bool writeAll(int fd, const char *data, std::size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Copies exactly image.size bytes and sums them as the camera will. An image
+// that shrinks or grows while it is read is refused: its header would lie.
+bool copyImage(const OpenImage &image, const std::string &path, int out, uint32_t *checksum,
+               std::string *error)
+{
+    std::vector<uint8_t> block(kCopyBlock);
+    uint32_t sum = 0;
+    long long left = image.size;
+    for (;;) {
+        const std::size_t want = left > 0 ? static_cast<std::size_t>(std::min<long long>(left, kCopyBlock)) : 1;
+        const ssize_t n = ::read(image.fd, block.data(), want);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = systemError("cannot read", path);
+            return false;
+        }
+        if (left == 0) {
+            if (n > 0) {
+                *error = path + " grew while it was read";
+                return false;
+            }
+            break;
+        }
+        if (n == 0) {
+            *error = path + " shrank while it was read";
+            return false;
+        }
+        sum += ~static_cast<uint32_t>(Checksum(block.data(), static_cast<uint32_t>(n)));
+        if (!writeAll(out, reinterpret_cast<const char *>(block.data()), static_cast<std::size_t>(n))) {
+            *error = std::string("cannot write the package: ") + std::strerror(errno);
+            return false;
+        }
+        left -= n;
+    }
+    *checksum = ~sum;
+    return true;
+}
+
+std::string folderOf(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string hex8(uint32_t value)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
+} // namespace
+
+int createPackage(const std::string &output, const PackImage images[2], std::FILE *out,
+                  std::string *error)
+{
+    double versions[2] = {};
+    OpenImage opened[2];
+    for (int k = 0; k < 2; ++k)
+        if (!checkVersion(images[k].version, k, &versions[k], error))
+            return kPackRefused;
+    for (int k = 0; k < 2; ++k)
+        if (!openImage(images[k].path, k, &opened[k], error))
+            return kPackRefused;
+
+    const std::string header = images[0].version + " " + std::to_string(opened[0].size) + " "
+                               + images[1].version + " " + std::to_string(opened[1].size) + "\n";
+    // Read back by the loader's own header reader: the numbers must survive.
+    double readVersions[2] = {-1.0, -1.0};
+    int32_t readSizes[2] = {-1, -1};
+    if (!AnalyseEntete(header.c_str(), readVersions, readSizes) || readVersions[0] != versions[0]
+        || readVersions[1] != versions[1] || readSizes[0] != opened[0].size
+        || readSizes[1] != opened[1].size) {
+        *error = "Quorvel would not read the header \"" + header.substr(0, header.size() - 1)
+                 + "\" as written";
+        return kPackRefused;
+    }
+
+    std::string temp = folderOf(output) + "/.vers.kq.XXXXXX";
+    if (temp.size() >= sizeof pendingTemp) {
+        *error = "the output path is too long: " + output;
+        return kPackRefused;
+    }
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    struct sigaction stop {};
+    stop.sa_handler = removeTempAndExit;
+    sigemptyset(&stop.sa_mask);
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&blocked, s);
+    // The name is recorded before a signal can see it half written.
+    sigprocmask(SIG_BLOCK, &blocked, &previous);
+    const int fd = ::mkstemp(name.data());
+    if (fd >= 0) {
+        std::memcpy(pendingTemp, name.data(), name.size());
+        for (int s : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(s, &stop, nullptr);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (fd < 0) {
+        *error = systemError("cannot create a file in", folderOf(output));
+        return kPackRefused;
+    }
+    temp = name.data();
+
+    uint32_t checksums[2] = {};
+    bool ok = ::fchmod(fd, 0644) == 0;
+    if (!ok)
+        *error = systemError("cannot set the mode of", temp);
+    if (ok && !writeAll(fd, header.data(), header.size())) {
+        *error = std::string("cannot write the package: ") + std::strerror(errno);
+        ok = false;
+    }
+    for (int k = 0; ok && k < 2; ++k)
+        ok = copyImage(opened[k], images[k].path, fd, &checksums[k], error);
+    if (ok && ::fsync(fd) != 0) {
+        *error = systemError("cannot write", temp);
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        *error = systemError("cannot write", temp);
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), output.c_str()) != 0) {
+        *error = systemError("cannot rename the package to", output);
+        ok = false;
+    }
+    sigprocmask(SIG_BLOCK, &blocked, &previous);
+    if (!ok)
+        ::unlink(temp.c_str());
+    pendingTemp[0] = '\0';
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (!ok)
+        return kPackRefused;
+
+    std::fprintf(out, "%s written: header \"%s\"\n", output.c_str(),
+                 header.substr(0, header.size() - 1).c_str());
+    for (int k = 0; k < 2; ++k)
+        std::fprintf(out, "  image %d, %s: version %s, %d bytes, checksum 0x%s\n", k, kPackProducts[k],
+                     images[k].version.c_str(), static_cast<int>(opened[k].size),
+                     hex8(checksums[k]).c_str());
+    return kPackOk;
+}

@@ -1,0 +1,148 @@
+// quorvel-pack inspect: what the loader itself reads from a package, and
+// what it would send each camera.
+#include "pack.h"
+
+#include "loader_state.h"
+#include "messages.h"
+#include "numbers.h"
+#include "package.h"
+#include "platform.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kShownHeader = 120;  // a longer header is shown cut
+
+// The header's bytes for the eye: printable ASCII as it is, the rest escaped.
+std::string shownHeader(const std::string &path, long long length)
+{
+    std::string text;
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return text;
+    for (long long i = 0; i < length && text.size() < kShownHeader; ++i) {
+        const int c = std::fgetc(f);
+        if (c == EOF)
+            break;
+        if (c == '\n')
+            text += "\\n";
+        else if (c == '\r')
+            text += "\\r";
+        else if (c == '\t')
+            text += "\\t";
+        else if (c >= 32 && c < 127)
+            text += static_cast<char>(c);
+        else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        }
+    }
+    std::fclose(f);
+    if (text.size() >= kShownHeader)
+        text += "...";
+    return text;
+}
+
+// Reports one image as the loader would load it; true when it loaded whole.
+bool inspectImage(int k, long long fileSize, long long headerLength, long long offset, std::FILE *out)
+{
+    const int32_t size = loader.packageSizes[k];
+    char version[32];
+    if (FormatFixe(version, sizeof version, loader.packageVersions[k], 2) < 0)
+        std::snprintf(version, sizeof version, "(too long to show)");
+    std::fprintf(out, "image %d, %s: version %s, %d bytes", k, kPackProducts[k], version,
+                 static_cast<int>(size));
+    if (headerLength >= 0)
+        std::fprintf(out, " from byte %lld", headerLength + offset);
+    std::fprintf(out, "\n");
+
+    // The loader's own load: header skip, offset, one read, checksum.
+    loader.imageSize = size;
+    loader.imageChecksum = 0;
+    const bool loaded = ChecksumFichier(k) == 0;
+    if (loaded) {
+        const auto checksum = static_cast<uint32_t>(loader.imageChecksum);
+        char cameraHeader[17];
+        FormatEnteteCamera(cameraHeader, static_cast<uint32_t>(size), checksum);
+        std::fprintf(out, "  checksum 0x%08X\n  sent to the camera: %s\n", checksum, cameraHeader);
+    } else {
+        std::fprintf(out, "  not loadable: ");
+        if (size < 0)
+            std::fprintf(out, "a negative size\n");
+        else if (offset < 0)
+            std::fprintf(out, "image 0 before it has a negative size\n");
+        else if (headerLength < 0)
+            std::fprintf(out, "the header line never ends (no line feed)\n");
+        else {
+            const long long present = std::max(0LL, std::min<long long>(size, fileSize - headerLength - offset));
+            std::fprintf(out, "SHORT, the file holds %lld of its %d bytes\n", present, static_cast<int>(size));
+        }
+    }
+    char info[100];
+    for (int language = 0; language < 2; ++language) {
+        FormatLigneInfo(info, sizeof info, kPackProducts[k], loader.packageVersions[k], size, language);
+        std::fprintf(out, "  INFO (%s): %s\n", language == 0 ? "English" : "French", info);
+    }
+    return loaded;
+}
+
+} // namespace
+
+int inspectPackage(const std::string &path, std::FILE *out, std::string *error)
+{
+    if (path.size() >= sizeof loader.packagePath) {
+        *error = "the path is longer than Quorvel can use: " + path;
+        return kPackUsage;
+    }
+    const long long fileSize = GetFileSize(path.c_str());
+    std::FILE *probe = fileSize >= 0 ? std::fopen(path.c_str(), "rb") : nullptr;
+    if (!probe) {
+        *error = "cannot read " + path + (fileSize < 0 ? ": no such file" : ": " + std::string(std::strerror(errno)));
+        return kPackUsage;
+    }
+    std::fclose(probe);
+    std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s", path.c_str());
+
+    // The start-up header read, on fresh fields as at start-up.
+    loader.packageVersions[0] = loader.packageVersions[1] = 0.0;
+    loader.packageSizes[0] = loader.packageSizes[1] = 0;
+    loader.packageHeaderRead = 0;
+    LectureEntete();
+    const bool headerRead = loader.packageHeaderRead != 0;
+    const long long headerLength = LongueurEntete(path.c_str());
+
+    std::fprintf(out, "%s: %lld bytes\n", path.c_str(), fileSize);
+    if (headerLength >= 0)
+        std::fprintf(out, "header: \"%s\" (%lld bytes)\n", shownHeader(path, headerLength).c_str(),
+                     headerLength);
+    else
+        std::fprintf(out, "header: \"%s\" with no line feed\n", shownHeader(path, fileSize).c_str());
+    if (!headerRead)
+        std::fprintf(out, "header NOT READABLE: Quorvel needs \"VERSION0 SIZE0 VERSION1 SIZE1\"; "
+                          "the numbers it could not read stay 0\n");
+
+    bool loaded[2];
+    long long offset = 0;
+    for (int k = 0; k < 2; ++k) {
+        loaded[k] = inspectImage(k, fileSize, headerLength, offset, out);
+        offset += loader.packageSizes[k];
+    }
+    std::free(loader.imageBuffer.exchange(nullptr));
+
+    const bool whole = loaded[0] && loaded[1];
+    if (whole) {
+        const long long trailing = fileSize - headerLength - offset;
+        std::fprintf(out, "every image byte is present; %lld byte%s trail%s after image 1 (never read)\n",
+                     trailing, trailing == 1 ? "" : "s", trailing == 1 ? "s" : "");
+    }
+    if (headerRead && whole) {
+        std::fprintf(out, "Quorvel can update both products from this package.\n");
+        return kPackOk;
+    }
+    std::fprintf(out, "Quorvel would NOT update from this package.\n");
+    return kPackRefused;
+}
