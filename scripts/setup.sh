@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev
   libgl-dev libqt6opengl6-dev fonts-dejavu-core libbenchmark-dev
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
+  dpkg-dev lintian librsvg2-bin desktop-file-utils appstream
 )
 
 missing=()

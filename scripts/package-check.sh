@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds the Debian package and checks it as a user would meet it: lintian
+# finds no error (with and without a firmware package inside), the menu
+# entry and AppStream data validate, and the Quorvel unpacked from the .deb
+# runs a whole update against the simulated camera for both products.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+lint() {
+  echo "lintian $1:"
+  lintian --fail-on error --display-info "$1" 2>&1 | grep -v 'running with root privileges' || true
+  lintian --fail-on error "$1" >/dev/null 2>&1 || { echo "package-check: lintian reports errors" >&2; exit 1; }
+}
+
+# Without firmware: what a firm gets before it adds its own vers.kq.
+deb="$(bash "$root/scripts/package.sh" | tail -1)"
+lint "$deb"
+
+# With a demo firmware package written by the packaged tool itself.
+pack="$root/build-deb/tools/pack/quorvel-pack"
+head -c 262144 /dev/urandom >"$work/rz4417.bin"
+head -c 196608 /dev/urandom >"$work/kwt6083.bin"
+"$pack" create "$work/vers.kq" "$work/rz4417.bin" 1.5 "$work/kwt6083.bin" 2.05 >/dev/null
+deb="$(bash "$root/scripts/package.sh" "$work/vers.kq" | tail -1)"
+lint "$deb"
+
+tree="$work/unpacked"
+dpkg-deb -x "$deb" "$tree"
+cmp "$work/vers.kq" "$tree/opt/quorvel/vers.kq"
+for f in usr/share/icons/hicolor/scalable/apps/quorvel.svg usr/share/icons/hicolor/48x48/apps/quorvel.png \
+         usr/share/doc/quorvel/copyright usr/share/doc/quorvel/changelog.gz usr/share/man/man1/quorvel.1.gz; do
+  [ -s "$tree/$f" ] || { echo "package-check: $f missing from the package" >&2; exit 1; }
+done
+[ "$(readlink "$tree/usr/bin/quorvel")" = /opt/quorvel/Quorvel ] || { echo "package-check: /usr/bin/quorvel is no link to /opt/quorvel/Quorvel" >&2; exit 1; }
+desktop-file-validate "$tree/usr/share/applications/com.quorvel.Quorvel.desktop"
+appstreamcli validate --no-net "$tree/usr/share/metainfo/com.quorvel.Quorvel.metainfo.xml"
+
+for product in RZ4417 KWT6083; do
+  bash "$root/scripts/drive-update.sh" "$tree/opt/quorvel/Quorvel" "$tree/usr/bin/quorvel-simcam" \
+       "$tree/usr/bin/quorvel-pack" "$product"
+done
+echo "package-check: $deb passes"
