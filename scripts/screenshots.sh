@@ -8,17 +8,17 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-/tmp/quorvel-shots}"
 mkdir -p "$out"
 "$root/scripts/setup.sh"
-command -v xdotool >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends xdotool >/dev/null
 "$root/scripts/build.sh" "$root/build"
 exe="$root/build/src/Quorvel"
 [ -f "$(dirname "$exe")/vers.kq" ] || "$root/scripts/make-package.sh" "$(dirname "$exe")/vers.kq" 262144 196608
 
-export DISPLAY=:77
-Xvfb "$DISPLAY" -screen 0 640x480x24 >/dev/null 2>&1 & xvfb=$!
 work="$(mktemp -d)"
+# A display of our own: Xvfb picks a free number and tells it on fd 3.
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 & xvfb=$!
 cleanup() { kill "${app:-}" "${cam:-}" "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
-sleep 1
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -1 "$work/display")"
 
 "$root/build/tools/simcam/quorvel-simcam" --rate 11520 --erase 3 --program 4 >"$work/cam" 2>&1 & cam=$!
 for _ in $(seq 50); do [ -s "$work/cam" ] && break; sleep 0.1; done
@@ -34,7 +34,10 @@ click 383 16; sleep 0.5          # the flag: to French
 shot 2-french
 click 383 16; sleep 0.5          # and back to English
 click 202 312; sleep 1           # Start
-xdotool key Return; sleep 12     # Ok in the instructions; the camera answers
+xdotool key Return               # Ok in the instructions; the camera answers
+# Mid-transfer: once the camera has half the image (it reports once a second).
+for _ in $(seq 600); do grep -qE 'received [0-9]+ of [0-9]+ bytes \((4[5-9]|5[0-9]) %\)' "$work/cam" && break; sleep 0.1; done
+sleep 0.5                        # the panel's next one-second mark
 shot 3-mid-transfer
 for _ in $(seq 120); do grep -q "verdict" "$work/cam" && grep -q "WRITE OK" "$work/cam" && break; sleep 0.5; done
 sleep 2
