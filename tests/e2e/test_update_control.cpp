@@ -266,10 +266,13 @@ private slots:
             QVERIFY2(used < 0.2, qPrintable(QString("CPU %1 s").arg(used)));
             QVERIFY(GetInQLen(2) < 0);
 
+            // The scan closed the lost port and keeps trying its number.
+            QVERIFY(loader.portStatus[2] < 0);
+
             QVERIFY(com9.send("still listening\r\n"));
             QTRY_VERIFY(log().contains("still listening"));
             click("STOP");
-            QCOMPARE(loader.portStatus[2], -1);
+            QVERIFY(loader.portStatus[2] < 0);
         });
     }
 };
