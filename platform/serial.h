@@ -107,7 +107,8 @@ struct ComOpenFailure {
     int error;            // what that open returned: 0 (it opened) or a ComError
     int systemErrno;      // the errno behind kComSystemError or kComBusy, else 0
     char device[256];     // the device that was tried, "" when the number names none
-    char group[64];       // the group that owns the device ("dialout"), "" when unknown
+    char group[64];       // permission denied: the group whose members may use the device
+                          // ("dialout"); "" when joining a group would not help
     char holder[64];      // the program seen holding it ("ModemManager"), "" when unknown
     int holderPid;        // that program's pid, 0 when unknown
 };

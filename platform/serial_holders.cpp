@@ -100,7 +100,8 @@ std::vector<DeviceHolder> findDeviceHolders(const std::string &device, const std
 std::string deviceGroup(const std::string &device)
 {
     struct stat node {};
-    if (::stat(device.c_str(), &node) != 0)
+    if (::stat(device.c_str(), &node) != 0 || (node.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)
+        || node.st_gid == 0)
         return {};
     char buffer[4096];
     group entry {};

@@ -22,7 +22,9 @@ struct DeviceHolder {
 std::vector<DeviceHolder> findDeviceHolders(const std::string &device,
                                             const std::string &procDir = "/proc");
 
-// The group that owns the node ("dialout"), "" when unknown.
+// The group whose members may read and write the node ("dialout"): "" when
+// joining a group would not help (the node is not group read-write, or its
+// group is root's) or the node is unknown.
 std::string deviceGroup(const std::string &device);
 
 // What opening `device` the way the serial service does would find, without

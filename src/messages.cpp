@@ -86,6 +86,11 @@ const char *const kCatalogue[MSG_COUNT][2] = {
     /* MSG_CAMERA_DISCONNECTED */
     {"\nThe camera was disconnected: update stopped.\n",
      "\nLa caméra a été déconnectée : mise à jour arrêtée.\n"},
+    /* MSG_PORT_DENIED_ADMIN */
+    {"COM%i (%s): permission denied, and no group may use this device. Ask your administrator "
+     "to give it to the 'dialout' group (a udev rule).\n",
+     "COM%i (%s) : accès refusé, et aucun groupe ne peut utiliser ce périphérique. Demandez à "
+     "l'administrateur de le confier au groupe 'dialout' (une règle udev).\n"},
 };
 
 } // namespace

@@ -39,6 +39,7 @@ enum MessageId {
     MSG_PORT_FAILED,        // %i COM, %s device, %s the system's reason
     MSG_NO_PORT_OPENED,     // no argument
     MSG_CAMERA_DISCONNECTED, // no argument
+    MSG_PORT_DENIED_ADMIN,  // %i COM, %s device: permission denied, no group may use it
     MSG_COUNT
 };
 

@@ -58,9 +58,11 @@ void signalerRefus(int port, const ComOpenFailure &failure)
     const int lang = loader.language;
     if (failure.error == kComSystemError
         && (failure.systemErrno == EACCES || failure.systemErrno == EPERM)) {
-        const char *group = failure.group[0] ? failure.group : "dialout";
-        std::snprintf(line, sizeof line, Msg(MSG_PORT_DENIED, lang), port, failure.device, group,
-                      group);
+        if (failure.group[0])
+            std::snprintf(line, sizeof line, Msg(MSG_PORT_DENIED, lang), port, failure.device,
+                          failure.group, failure.group);
+        else  // no group may use it: only the administrator can change that
+            std::snprintf(line, sizeof line, Msg(MSG_PORT_DENIED_ADMIN, lang), port, failure.device);
     } else if (failure.error == kComBusy && failure.holder[0]) {
         std::snprintf(line, sizeof line, Msg(MSG_PORT_HELD_BY, lang), port, failure.device,
                       failure.holder, failure.holderPid);

@@ -56,11 +56,14 @@ std::string holderList(const std::vector<platform::DeviceHolder> &holders)
 void explain(const std::string &device, int error, const std::vector<platform::DeviceHolder> &holders)
 {
     if (error == EACCES || error == EPERM) {
-        std::string group = platform::deviceGroup(device);
-        if (group.empty())
-            group = "dialout";
-        std::printf("      why: permission denied: the device belongs to group '%s'\n", group.c_str());
-        std::printf("      fix: sudo usermod -aG %s $USER, then log out and in again\n", group.c_str());
+        const std::string group = platform::deviceGroup(device);
+        if (group.empty()) {
+            std::printf("      why: permission denied, and no group may use this device\n");
+            std::printf("      fix: a udev rule giving it to group 'dialout' (ask your administrator)\n");
+        } else {
+            std::printf("      why: permission denied: only members of group '%s' may use it\n", group.c_str());
+            std::printf("      fix: sudo usermod -aG %s $USER, then log out and in again\n", group.c_str());
+        }
     } else if (error == EBUSY || error == EWOULDBLOCK) {
         if (holders.empty())
             std::printf("      why: in use by another program (not visible to this user)\n");
