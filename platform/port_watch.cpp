@@ -73,7 +73,10 @@ void StartPortWatch(PortWatchCallback callback, double periodSeconds)
     watch->soon.setSingleShot(true);
     QObject::connect(&watch->soon, &QTimer::timeout, &watch->soon, [] { deliver(); });
     watch->directories = std::make_unique<QFileSystemWatcher>();
-    watch->directories->addPaths(watchedDirectories());
+    const QStringList failed = watch->directories->addPaths(watchedDirectories());
+    // With /dev watched, the machine's device list is enumerated again only
+    // when a node comes or goes.
+    platform::watchSerialDevices(!failed.contains("/dev"));
     Watch *self = watch;
     QObject::connect(watch->directories.get(), &QFileSystemWatcher::directoryChanged,
                      watch->directories.get(), [self](const QString &) {
@@ -90,6 +93,7 @@ void StopPortWatch()
     currentWatch() = nullptr;
     if (!watch)
         return;
+    platform::watchSerialDevices(false);
     watch->period.stop();
     watch->soon.stop();
     watch->directories->disconnect();

@@ -237,6 +237,7 @@ struct DeviceCache {
     std::vector<SerialDevice> devices;
     std::chrono::steady_clock::time_point taken{};
     bool valid = false;
+    bool watched = false;  // /dev is watched: a change calls forgetSerialDevices()
 };
 
 DeviceCache &deviceCache()
@@ -246,6 +247,7 @@ DeviceCache &deviceCache()
 }
 
 constexpr auto kDeviceCacheLife = std::chrono::milliseconds(500);
+constexpr auto kWatchedDeviceCacheLife = std::chrono::seconds(10);  // in case a change was missed
 
 std::vector<SerialDevice> enumerateMachine()
 {
@@ -272,7 +274,9 @@ std::vector<SerialDevice> systemSerialDevices()
     DeviceCache &cache = deviceCache();
     std::lock_guard<std::mutex> guard(cache.lock);
     const auto now = std::chrono::steady_clock::now();
-    if (!cache.valid || now - cache.taken > kDeviceCacheLife) {
+    const auto life = cache.watched ? std::chrono::steady_clock::duration(kWatchedDeviceCacheLife)
+                                    : std::chrono::steady_clock::duration(kDeviceCacheLife);
+    if (!cache.valid || now - cache.taken > life) {
         cache.devices = enumerateMachine();
         cache.taken = now;
         cache.valid = true;
@@ -285,6 +289,13 @@ void forgetSerialDevices()
     DeviceCache &cache = deviceCache();
     std::lock_guard<std::mutex> guard(cache.lock);
     cache.valid = false;
+}
+
+void watchSerialDevices(bool watched)
+{
+    DeviceCache &cache = deviceCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    cache.watched = watched;
 }
 
 std::string deviceForComPort(int port)

@@ -47,10 +47,13 @@ std::vector<std::string> listSerialDevices(const std::string &devDir, const std:
 
 // The machine's serial devices in COM order, as Qt SerialPort's enumeration
 // (udev or sysfs) finds them. Kept for half a second, so that a scan of 49
-// COM numbers enumerates once; forgetSerialDevices() drops the copy when a
-// device has just appeared. Thread-safe.
+// COM numbers enumerates once; while /dev is watched for new nodes
+// (watchSerialDevices(true)) kept until forgetSerialDevices() says a node
+// came or went, or 10 s at most, so a scan that waits for a camera costs
+// almost nothing. Thread-safe.
 std::vector<SerialDevice> systemSerialDevices();
 void forgetSerialDevices();
+void watchSerialDevices(bool watched);
 
 // The device that COM `port` names now: from QUORVEL_COM_PORTS when it is
 // set (read at every call), else the port-th entry of systemSerialDevices().
