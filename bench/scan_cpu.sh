@@ -7,6 +7,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 span="${1:-30}"
 exe="$root/build/src/Quorvel"
+command -v xdotool >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends xdotool >/dev/null
+[ -x "$exe" ] || "$root/scripts/build.sh" "$root/build"
 [ -f "$(dirname "$exe")/vers.kq" ] || "$root/scripts/make-package.sh" "$(dirname "$exe")/vers.kq" 262144 196608
 
 export DISPLAY=:78
