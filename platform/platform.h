@@ -7,6 +7,7 @@
 #include "events.h"
 #include "panel.h"
 #include "popups.h"
+#include "port_watch.h"
 #include "serial.h"
 #include "threadpool.h"
 #include "files_time.h"

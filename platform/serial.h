@@ -15,8 +15,15 @@
 // concurrent with one.
 //
 // A device that goes away while open (USB cable pulled) leaves the port
-// failed: its callback is no longer called and every call but CloseCom and
-// OpenComConfig returns kComHangUp until it is closed or opened again.
+// failed: its callback is no longer called, its hang-up callback (if any) is
+// called once, and every call but CloseCom and OpenComConfig returns
+// kComHangUp until it is closed or opened again.
+//
+// Exclusive use: a port is opened only when no other program holds the
+// device: TIOCEXCL and flock(LOCK_EX) on the descriptor (so a second loader,
+// or a terminal program that locks, is refused, as root too), and no other
+// process that /proc shows with the device open (ModemManager probing a new
+// modem, a serial monitor). Such a device gives kComBusy.
 //
 // Error codes (all negative, closed set):
 #pragma once
@@ -30,7 +37,11 @@ enum ComError {
     kComNotOpen       = -4, // the port is not open
     kComTimeout       = -5, // nothing arrived / nothing accepted within the time-out
     kComHangUp        = -6, // the device went away (unplugged); the port stays unusable
+    kComBusy          = -7, // another program holds the device (see GetComOpenFailure)
 };
+
+// Event mask given to a hang-up callback (InstallComHangUpCallback).
+constexpr int kComEventHangUp = 0x100;
 
 // Receive callback: COM number, the events that fired (1 = bytes received),
 // the data given at installation. Delivered on the UI thread.
@@ -43,7 +54,9 @@ using ComCallbackPtr = void (*)(int port, int eventMask, void *callbackData);
 // deviceName "" = the device mapped to the COM number, else a device path.
 // Returns 0 when the port is open with these settings, else a ComError:
 // kComNoDevice when nothing (or no terminal) is behind the number,
-// kComSystemError when the OS refuses (busy, permission; see ComErrno),
+// kComBusy when another program holds it, kComSystemError when the OS
+// refuses otherwise (permission: errno EACCES; see ComErrno and
+// GetComOpenFailure),
 // kComArgumentError for a bad number or setting (then nothing changes).
 // Re-opening a port that is still open on the same device reconfigures it
 // in place and keeps its single callback; a failed (hung-up) port is opened
@@ -87,3 +100,33 @@ const char *ComDevicePath(int port);
 // per call and then stall until the time-out, as a cable that stops taking
 // bytes does (-1 restores normal writes). Kept across open and close.
 void ComInjectShortWrite(int port, int maxBytes);
+
+// Why the last OpenComConfig of a port did not open it, in the operator's
+// terms. Plain fields, owned by the caller.
+struct ComOpenFailure {
+    int error;            // what that open returned: 0 (it opened) or a ComError
+    int systemErrno;      // the errno behind kComSystemError or kComBusy, else 0
+    char device[256];     // the device that was tried, "" when the number names none
+    char group[64];       // permission denied: the group whose members may use the device
+                          // ("dialout"); "" when joining a group would not help
+    char holder[64];      // the program seen holding it ("ModemManager"), "" when unknown
+    int holderPid;        // that program's pid, 0 when unknown
+};
+// Fills `failure` for `port`. Returns 0, or kComArgumentError (bad number or
+// null pointer; then nothing is written). UI thread, like OpenComConfig.
+int GetComOpenFailure(int port, ComOpenFailure *failure);
+
+// Installs the callback called, on the installing (UI) thread, when the
+// device of the open port goes away: once per open, with kComEventHangUp,
+// after the port is marked failed, from the event loop and never inside a
+// port call. It is noticed while the port has its receive callback (the
+// line is watched for that). `callback` nullptr removes it; CloseCom and a
+// fresh OpenComConfig remove it too. Returns 0 or a ComError (kComNotOpen
+// without effect when the port is not open).
+int InstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackData);
+
+// Test hook: make the opens of `port` whose device exists fail as if the
+// system refused with `systemErrno` (EACCES: permission denied; EBUSY: held,
+// by `holderProgram`/`holderPid` when given, else by an unknown program).
+// systemErrno 0 restores real opens. Kept across open and close.
+void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid);

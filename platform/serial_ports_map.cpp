@@ -1,5 +1,6 @@
 // COM number -> device path: the operator's (or a test's) explicit list in
-// QUORVEL_COM_PORTS, or the machine's serial devices in a stable order.
+// QUORVEL_COM_PORTS, or the machine's serial devices in a stable order, as
+// Qt SerialPort enumerates them (with their USB identity).
 #include "serial_ports_map.h"
 #include "serial.h"
 
@@ -7,12 +8,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <tuple>
+
+#include <QSerialPortInfo>
+#include <chrono>
+#include <climits>
+#include <mutex>
 
 namespace {
 
@@ -61,6 +68,89 @@ bool uartPresent(const std::string &node, const std::string &sysTypeFile)
     return present;
 }
 
+
+// "ttyUSB10" -> ("ttyUSB", 10); "rfcomm" -> ("rfcomm", -1).
+std::pair<std::string, int> splitNumber(const std::string &name)
+{
+    std::size_t digits = name.size();
+    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9')
+        --digits;
+    return {name.substr(0, digits), digits == name.size() ? -1 : decimalNumber(name.substr(digits))};
+}
+
+// COM order of the driver families: the camera's own USB serial function
+// (CDC-ACM) first, then USB adapters, then other drivers, the board's UARTs last.
+int familyRank(const std::string &prefix)
+{
+    if (prefix == "ttyACM")
+        return 0;
+    if (prefix == "ttyUSB")
+        return 1;
+    if (prefix == "ttyS")
+        return 3;
+    return 2;
+}
+
+std::string baseName(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string firstLine(const std::string &file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return trimmed(line);
+}
+
+int hexNumber(const std::string &text)
+{
+    if (text.empty() || text.size() > 4)
+        return -1;
+    int value = 0;
+    for (char c : text) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+// The USB identity of a tty from sysfs: the first directory above its
+// device link that has idVendor is the USB device.
+void readUsbIdentity(const std::string &sysTtyDir, const std::string &name, platform::SerialDevice &device)
+{
+    char resolved[PATH_MAX];
+    const std::string link = sysTtyDir + "/" + name + "/device";
+    if (!::realpath(link.c_str(), resolved))
+        return;
+    std::string dir = resolved;
+    for (int depth = 0; depth < 8 && dir.size() > 1; ++depth) {
+        struct stat info {};
+        if (::stat((dir + "/idVendor").c_str(), &info) == 0) {
+            device.vendorId = hexNumber(firstLine(dir + "/idVendor"));
+            device.productId = hexNumber(firstLine(dir + "/idProduct"));
+            device.product = firstLine(dir + "/product");
+            device.manufacturer = firstLine(dir + "/manufacturer");
+            device.serialNumber = firstLine(dir + "/serial");
+            return;
+        }
+        dir = dir.substr(0, dir.rfind('/'));
+    }
+}
+
+bool hasDeviceLink(const std::string &sysTtyDir, const std::string &name)
+{
+    struct stat info {};
+    return ::stat((sysTtyDir + "/" + name + "/device").c_str(), &info) == 0;
+}
+
 } // namespace
 
 namespace platform {
@@ -88,37 +178,124 @@ std::map<int, std::string> parseComPortList(const std::string &text)
     return ports;
 }
 
-std::vector<std::string> listSerialDevices(const std::string &devDir,
-                                           const std::string &sysTtyDir)
+std::vector<SerialDevice> orderSerialDevices(std::vector<SerialDevice> devices,
+                                             const std::string &sysTtyDir)
 {
-    static const char *const groups[] = {"ttyACM", "ttyUSB", "ttyS"};
-    std::vector<std::tuple<int, int, std::string>> found;  // (group, number, name)
+    using Key = std::tuple<int, std::string, int, std::string>;  // family, prefix, number, path
+    std::vector<std::pair<Key, SerialDevice>> keyed;
+    for (SerialDevice &device : devices) {
+        const std::string name = baseName(device.path);
+        const auto [prefix, number] = splitNumber(name);
+        const int family = familyRank(prefix);
+        if (family != 2 && number < 0)
+            continue;  // "ttyUSB" without a number is no port
+        if (family == 3 && !uartPresent(device.path, sysTtyDir + "/" + name + "/type"))
+            continue;
+        keyed.emplace_back(Key{family, prefix, number, device.path}, std::move(device));
+    }
+    std::sort(keyed.begin(), keyed.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<SerialDevice> ordered;
+    for (auto &entry : keyed)
+        ordered.push_back(std::move(entry.second));
+    return ordered;
+}
 
+std::vector<SerialDevice> scanSerialDevices(const std::string &devDir, const std::string &sysTtyDir)
+{
+    std::vector<SerialDevice> found;
     if (DIR *dir = ::opendir(devDir.c_str())) {
         while (const dirent *entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
-            for (int group = 0; group < 3; ++group) {
-                const std::string prefix = groups[group];
-                if (name.compare(0, prefix.size(), prefix) != 0)
-                    continue;
-                const int number = decimalNumber(name.substr(prefix.size()));
-                if (number >= 0)
-                    found.emplace_back(group, number, name);
-                break;
-            }
+            const auto [prefix, number] = splitNumber(name);
+            const int family = familyRank(prefix);
+            const bool known = family != 2 && number >= 0;
+            if (name == "." || name == ".." || (!known && !hasDeviceLink(sysTtyDir, name)))
+                continue;
+            SerialDevice device;
+            device.path = devDir + "/" + name;
+            readUsbIdentity(sysTtyDir, name, device);
+            found.push_back(std::move(device));
         }
         ::closedir(dir);
     }
-    std::sort(found.begin(), found.end());
+    return orderSerialDevices(std::move(found), sysTtyDir);
+}
 
-    std::vector<std::string> devices;
-    for (const auto &[group, number, name] : found) {
-        const std::string node = devDir + "/" + name;
-        if (group == 2 && !uartPresent(node, sysTtyDir + "/" + name + "/type"))
-            continue;
-        devices.push_back(node);
+std::vector<std::string> listSerialDevices(const std::string &devDir, const std::string &sysTtyDir)
+{
+    std::vector<std::string> paths;
+    for (const SerialDevice &device : scanSerialDevices(devDir, sysTtyDir))
+        paths.push_back(device.path);
+    return paths;
+}
+
+namespace {
+
+struct DeviceCache {
+    std::mutex lock;
+    std::vector<SerialDevice> devices;
+    std::chrono::steady_clock::time_point taken{};
+    bool valid = false;
+    bool watched = false;  // /dev is watched: a change calls forgetSerialDevices()
+};
+
+DeviceCache &deviceCache()
+{
+    static DeviceCache cache;
+    return cache;
+}
+
+constexpr auto kDeviceCacheLife = std::chrono::milliseconds(500);
+constexpr auto kWatchedDeviceCacheLife = std::chrono::seconds(10);  // in case a change was missed
+
+std::vector<SerialDevice> enumerateMachine()
+{
+    std::vector<SerialDevice> devices;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        SerialDevice device;
+        device.path = info.systemLocation().toStdString();
+        if (info.hasVendorIdentifier())
+            device.vendorId = info.vendorIdentifier();
+        if (info.hasProductIdentifier())
+            device.productId = info.productIdentifier();
+        device.product = info.description().toStdString();
+        device.manufacturer = info.manufacturer().toStdString();
+        device.serialNumber = info.serialNumber().toStdString();
+        devices.push_back(std::move(device));
     }
-    return devices;
+    return orderSerialDevices(std::move(devices), "/sys/class/tty");
+}
+
+} // namespace
+
+std::vector<SerialDevice> systemSerialDevices()
+{
+    DeviceCache &cache = deviceCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    const auto now = std::chrono::steady_clock::now();
+    const auto life = cache.watched ? std::chrono::steady_clock::duration(kWatchedDeviceCacheLife)
+                                    : std::chrono::steady_clock::duration(kDeviceCacheLife);
+    if (!cache.valid || now - cache.taken > life) {
+        cache.devices = enumerateMachine();
+        cache.taken = now;
+        cache.valid = true;
+    }
+    return cache.devices;
+}
+
+void forgetSerialDevices()
+{
+    DeviceCache &cache = deviceCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    cache.valid = false;
+}
+
+void watchSerialDevices(bool watched)
+{
+    DeviceCache &cache = deviceCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    cache.watched = watched;
 }
 
 std::string deviceForComPort(int port)
@@ -130,8 +307,43 @@ std::string deviceForComPort(int port)
         const auto it = ports.find(port);
         return it == ports.end() ? std::string() : it->second;
     }
-    const std::vector<std::string> devices = listSerialDevices("/dev", "/sys/class/tty");
-    return static_cast<std::size_t>(port) <= devices.size() ? devices[port - 1] : std::string();
+    const std::vector<SerialDevice> devices = systemSerialDevices();
+    return static_cast<std::size_t>(port) <= devices.size() ? devices[port - 1].path : std::string();
+}
+
+namespace {
+
+std::map<int, SerialDevice> tableFrom(const std::vector<SerialDevice> &known)
+{
+    std::map<int, SerialDevice> table;
+    if (const char *list = std::getenv("QUORVEL_COM_PORTS")) {
+        for (const auto &[port, path] : parseComPortList(list)) {
+            SerialDevice device;
+            device.path = path;
+            char resolved[PATH_MAX];
+            const std::string real = ::realpath(path.c_str(), resolved) ? resolved : path;
+            for (const SerialDevice &k : known)
+                if (k.path == path || k.path == real)
+                    device = k, device.path = path;
+            table.emplace(port, device);
+        }
+        return table;
+    }
+    for (std::size_t i = 0; i < known.size() && i < static_cast<std::size_t>(kComMaxPort); ++i)
+        table.emplace(static_cast<int>(i) + 1, known[i]);
+    return table;
+}
+
+} // namespace
+
+std::map<int, SerialDevice> comPortTable()
+{
+    return tableFrom(systemSerialDevices());
+}
+
+std::map<int, SerialDevice> comPortTable(const std::string &devDir, const std::string &sysTtyDir)
+{
+    return tableFrom(scanSerialDevices(devDir, sysTtyDir));
 }
 
 } // namespace platform

@@ -8,6 +8,7 @@
 //   5. Reads and writes
 //   6. The receive callback and hang-up
 #include "serial.h"
+#include "serial_holders.h"
 #include "serial_ports_map.h"
 
 #include <QCoreApplication>
@@ -26,7 +27,10 @@
 #include <poll.h>
 #include <shared_mutex>
 #include <string>
+#include <cstdio>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <time.h>
@@ -55,11 +59,19 @@ struct Port {
     std::atomic<long long> timeoutNs{kDefaultTimeoutNs};  // read/write bound; SetComTime writes
     std::atomic<int> lastErrno{0};           // errno of the last system error, any thread
     std::atomic<int> shortWriteLimit{-1};    // test hook: bytes accepted per ComWrt, -1 = all
+    std::atomic<bool> hangUpReported{false}; // the hang-up callback has run for this open
+    ComOpenFailure failure{};                // why the last open did not open; UI thread
+    // Test hook (UI thread): opens fail as if refused with this errno, 0 = real.
+    int injectedErrno = 0;
+    std::string injectedHolder;
+    int injectedHolderPid = 0;
     // Receive callback. Touched only on the thread that installed it (the UI
     // thread), and written there under the exclusive lock.
     QSocketNotifier *notifier = nullptr;     // owned; released with deleteLater
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
+    ComCallbackPtr hangUpCallback = nullptr; // called once when the device goes away
+    void *hangUpData = nullptr;
 };
 
 std::array<Port, kComMaxPort + 1> &portTable()
@@ -267,6 +279,90 @@ void releasePort(Port &p)
     p.fd = -1;
     p.device.clear();
     p.hungUp.store(false, std::memory_order_relaxed);
+    p.hangUpReported.store(false, std::memory_order_relaxed);
+    p.hangUpCallback = nullptr;
+    p.hangUpData = nullptr;
+}
+
+void copyText(char *to, std::size_t size, const std::string &text)
+{
+    std::snprintf(to, size, "%s", text.c_str());
+}
+
+// Records why the open failed, for the operator's message, and returns the error.
+int refuse(Port &p, int error, int systemErrno, const std::string &device,
+           const std::vector<platform::DeviceHolder> &holders = {})
+{
+    p.lastErrno.store(systemErrno, std::memory_order_relaxed);
+    ComOpenFailure &f = p.failure;
+    f = ComOpenFailure{};
+    f.error = error;
+    f.systemErrno = systemErrno;
+    copyText(f.device, sizeof f.device, device);
+    if (error == kComSystemError && (systemErrno == EACCES || systemErrno == EPERM))
+        copyText(f.group, sizeof f.group, platform::deviceGroup(device));
+    if (!holders.empty()) {
+        copyText(f.holder, sizeof f.holder, holders.front().program);
+        f.holderPid = holders.front().pid;
+    }
+    return error;
+}
+
+bool nodeExists(const std::string &device)
+{
+    struct stat info {};
+    return ::stat(device.c_str(), &info) == 0;
+}
+
+// The injected refusal of a test, as the system would have given it.
+int injectedRefusal(Port &p, const std::string &device)
+{
+    if (p.injectedErrno == EBUSY) {
+        std::vector<platform::DeviceHolder> holders;
+        if (p.injectedHolderPid > 0)
+            holders.push_back({p.injectedHolderPid, p.injectedHolder});
+        return refuse(p, kComBusy, EBUSY, device, holders);
+    }
+    return refuse(p, kComSystemError, p.injectedErrno, device);
+}
+
+// A fresh descriptor on `device`, kept only when nobody else uses the device:
+// TIOCEXCL keeps later opens out (not root's), flock a second loader or a
+// locking terminal program (root too), /proc shows the rest.
+// Returns the descriptor, or a ComError recorded with refuse().
+int openExclusive(Port &p, const std::string &device)
+{
+    if (p.injectedErrno != 0 && nodeExists(device))
+        return injectedRefusal(p, device);
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR)
+            return refuse(p, kComNoDevice, error, "");
+        if (error == EBUSY)  // TIOCEXCL of another program
+            return refuse(p, kComBusy, error, device, platform::findDeviceHolders(device));
+        return refuse(p, kComSystemError, error, device);
+    }
+    if (!::isatty(fd)) {  // a plain file or /dev/null is no serial port
+        ::close(fd);
+        return refuse(p, kComNoDevice, ENOTTY, "");
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(p, kComBusy, error, device, platform::findDeviceHolders(device));
+    }
+    const std::vector<platform::DeviceHolder> holders = platform::findDeviceHolders(device);
+    if (!holders.empty()) {
+        ::close(fd);
+        return refuse(p, kComBusy, EBUSY, device, holders);
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(p, kComSystemError, error, device);
+    }
+    return fd;
 }
 
 } // namespace
@@ -289,38 +385,47 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
         const int result = applyLineSettings(p, line);
         if (result != 0)
             releasePort(p);  // a result other than 0 always means "not open"
+        p.failure = ComOpenFailure{};
+        p.failure.error = result;
         return result;
     }
     releasePort(p);
     if (device.empty())
-        return kComNoDevice;
-
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR) {
-            p.lastErrno.store(error, std::memory_order_relaxed);
-            return kComNoDevice;
-        }
-        return systemError(p, error);
-    }
-    if (!::isatty(fd)) {  // a plain file or /dev/null is no serial port
-        p.lastErrno.store(ENOTTY, std::memory_order_relaxed);
-        ::close(fd);
-        return kComNoDevice;
-    }
-    if (::ioctl(fd, TIOCEXCL) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return systemError(p, error);
-    }
+        return refuse(p, kComNoDevice, 0, "");
+    const int fd = openExclusive(p, device);
+    if (fd < 0)
+        return fd;
     p.fd = fd;
     p.device = device;
     p.timeoutNs.store(kDefaultTimeoutNs, std::memory_order_relaxed);
     const int result = applyLineSettings(p, line);
     if (result != 0)
         releasePort(p);
+    p.failure = ComOpenFailure{};
+    p.failure.error = result;
+    copyText(p.failure.device, sizeof p.failure.device, device);
     return result;
+}
+
+int GetComOpenFailure(int port, ComOpenFailure *failure)
+{
+    if (!validPort(port) || !failure)
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    *failure = p.failure;
+    return 0;
+}
+
+void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid)
+{
+    if (!validPort(port))
+        return;
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+    p.injectedErrno = systemErrno;
+    p.injectedHolder = holderProgram ? holderProgram : "";
+    p.injectedHolderPid = holderPid;
 }
 
 int CloseCom(int port)
@@ -559,25 +664,34 @@ void onPortReadable(int port, QSocketNotifier *notifier)
     Port &p = portAt(port);
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
+    int event = 1;
     {
         std::shared_lock<std::shared_mutex> lock(p.lock);
-        if (p.notifier != notifier || usable(p) != 0) {
+        if (p.notifier != notifier) {
             notifier->setEnabled(false);
             return;
         }
-        const int waiting = bytesWaiting(p);
-        if (waiting < 0) {
+        int state = usable(p);  // a worker's write may have seen the hang-up first
+        const int waiting = state == 0 ? bytesWaiting(p) : 0;
+        if (waiting < 0)
+            state = waiting;
+        if (state != 0) {
             notifier->setEnabled(false);
-            return;
+            if (state != kComHangUp || p.hangUpReported.exchange(true))
+                return;
+            callback = p.hangUpCallback;
+            callbackData = p.hangUpData;
+            event = kComEventHangUp;
+        } else {
+            if (waiting == 0)
+                return;
+            callback = p.callback;
+            callbackData = p.callbackData;
         }
-        if (waiting == 0)
-            return;
-        callback = p.callback;
-        callbackData = p.callbackData;
     }
     // Called without the lock: the callback reads, closes or reopens ports.
     if (callback)
-        callback(port, 1, callbackData);
+        callback(port, event, callbackData);
 }
 
 } // namespace
@@ -612,5 +726,18 @@ int InstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*event
     p.callback = callback;
     p.callbackData = callbackData;
     p.notifier->setEnabled(true);
+    return 0;
+}
+
+int InstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackData)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+    if (p.fd < 0)
+        return kComNotOpen;
+    p.hangUpCallback = callback;
+    p.hangUpData = callback ? callbackData : nullptr;
     return 0;
 }

@@ -6,6 +6,7 @@
 //   GestionStop    Stop: end the transfer or release the scanned ports
 //   BasculeLangue  the language toggle
 //   EnvoiStart / ArretCom   start and end of an update
+//   CameraDeconnectee       end of an update whose camera went away
 #include "control.h"
 
 #include "loader_state.h"
@@ -215,4 +216,15 @@ int ArretCom()
     EtatRepos(panel);
     SetActiveCtrl(panel, GO);
     return 0;
+}
+
+void CameraDeconnectee()
+{
+    if (loader.connectedPort == 0)
+        return;
+    SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_CAMERA_DISCONNECTED, loader.language));
+    // The Stop handler stops the worker first (it fails its writes now and
+    // leaves), then ArretCom closes the port, whether or not the image was
+    // still going out.
+    Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
 }

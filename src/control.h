@@ -10,6 +10,9 @@ int Sortir(int panel, int event, void *callbackData, int eventData1, int eventDa
 int EnvoiStart();
 // Ends the update display and closes connectedPort; the panel goes idle.
 int ArretCom();
+// The camera's port went away during an update (cable pulled, camera off):
+// the log says so and the update ends as the operator's Stop ends it.
+void CameraDeconnectee();
 
 // The two panel states of GO, STOP and LANGU.
 void EtatRepos(int panel);    // idle: GO shown, STOP hidden, LANGU usable

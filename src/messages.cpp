@@ -49,6 +49,48 @@ const char *const kCatalogue[MSG_COUNT][2] = {
     /* MSG_BAD_IMAGE */
     {"\nThe firmware image could not be read whole from 'vers.kq': nothing was sent.\n",
      "\nL'image du firmware n'a pu être lue entière dans 'vers.kq' : rien n'a été envoyé.\n"},
+    /* MSG_INSTRUCTIONS_LINUX */
+    {"   1. Switch off the camera.\n"
+     "   2. Connect the USB cable to the camera and the PC.\n"
+     "   3. Power on the camera by pressing simultaneously 'F1' and 'F3' keys, till the Bootloader starts.\n"
+     "   4. Then, press 'Ok' to start update.\n"
+     "\n"
+     "Remark: No driver needs to be installed: the camera appears as a serial port by itself.\n"
+     "Your account must be allowed to use serial ports (member of the 'dialout' group).",
+     "   1. Eteindre la caméra.\n"
+     "   2. Connecter le câble USB entre le PC et la caméra.\n"
+     "   3. Allumer la caméra en appuyant simultanément sur les touches 'F1' et 'F3' jusqu'au démarrage du Bootloader.\n"
+     "   4. Appuyer alors sur Ok pour lancer la mise à jour.\n"
+     "\n"
+     "Remarque: aucun driver n'est à installer : la caméra apparaît d'elle-même comme un port série.\n"
+     "Votre compte doit avoir le droit d'utiliser les ports série (membre du groupe 'dialout')."},
+    /* MSG_PORT_DENIED */
+    {"COM%i (%s): permission denied. Your account must be in the '%s' group "
+     "(sudo usermod -aG %s $USER), then log out and in again.\n",
+     "COM%i (%s) : accès refusé. Votre compte doit être dans le groupe '%s' "
+     "(sudo usermod -aG %s $USER), puis fermez la session et reconnectez-vous.\n"},
+    /* MSG_PORT_HELD_BY */
+    {"COM%i (%s): in use by %s, pid %i. Close that program; the port is tried again every second.\n",
+     "COM%i (%s) : utilisé par %s, pid %i. Fermez ce programme ; le port est réessayé chaque seconde.\n"},
+    /* MSG_PORT_HELD */
+    {"COM%i (%s): in use by another program. Close it; the port is tried again every second.\n",
+     "COM%i (%s) : utilisé par un autre programme. Fermez-le ; le port est réessayé chaque seconde.\n"},
+    /* MSG_PORT_FAILED */
+    {"COM%i (%s): cannot be opened (%s).\n",
+     "COM%i (%s) : ne peut être ouvert (%s).\n"},
+    /* MSG_NO_PORT_OPENED */
+    {"No serial port could be opened for 10 s. Check that the USB cable is plugged in and the "
+     "camera is in its Bootloader; run 'quorvel-ports' to see this PC's serial ports.\n",
+     "Aucun port série n'a pu être ouvert depuis 10 s. Vérifiez que le câble USB est branché et "
+     "que la caméra est dans son Bootloader ; lancez 'quorvel-ports' pour voir les ports série du PC.\n"},
+    /* MSG_CAMERA_DISCONNECTED */
+    {"\nThe camera was disconnected: update stopped.\n",
+     "\nLa caméra a été déconnectée : mise à jour arrêtée.\n"},
+    /* MSG_PORT_DENIED_ADMIN */
+    {"COM%i (%s): permission denied, and no group may use this device. Ask your administrator "
+     "to give it to the 'dialout' group (a udev rule).\n",
+     "COM%i (%s) : accès refusé, et aucun groupe ne peut utiliser ce périphérique. Demandez à "
+     "l'administrateur de le confier au groupe 'dialout' (une règle udev).\n"},
 };
 
 } // namespace
@@ -57,5 +99,10 @@ const char *Msg(MessageId id, int language)
 {
     if (id < 0 || id >= MSG_COUNT)
         return "";
+#ifndef _WIN32
+    // Chosen when the program is built: a Linux operator installs no driver.
+    if (id == MSG_INSTRUCTIONS)
+        id = MSG_INSTRUCTIONS_LINUX;
+#endif
     return kCatalogue[id][language == 1 ? 1 : 0];
 }

@@ -29,6 +29,17 @@ enum MessageId {
     MSG_UPDATING_WITH,
     MSG_USED,
     MSG_BAD_IMAGE,      // log line when the image cannot be read whole from the package
+    // The instructions' remark for a Linux operator; on Linux builds
+    // MSG_INSTRUCTIONS gives this text (the Windows remark stays for Windows).
+    MSG_INSTRUCTIONS_LINUX,
+    // Log lines of the port scan; printf formats. COM number and device come first.
+    MSG_PORT_DENIED,        // %i COM, %s device, %s group, %s group
+    MSG_PORT_HELD_BY,       // %i COM, %s device, %s program, %i pid
+    MSG_PORT_HELD,          // %i COM, %s device
+    MSG_PORT_FAILED,        // %i COM, %s device, %s the system's reason
+    MSG_NO_PORT_OPENED,     // no argument
+    MSG_CAMERA_DISCONNECTED, // no argument
+    MSG_PORT_DENIED_ADMIN,  // %i COM, %s device: permission denied, no group may use it
     MSG_COUNT
 };
 

@@ -7,6 +7,7 @@
 #include "program_fixture.h"
 #include "ui_constants.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 #include <sys/resource.h>
@@ -253,23 +254,29 @@ private slots:
     void unpluggedDeviceDoesNotSpin()
     {
         FakeDevice com2, com9;
-        qputenv("QUORVEL_COM_PORTS", mapping({{2, com2.path}, {9, com9.path}}).toLocal8Bit());
+        // COM2 through a link that goes with the device: the pty's number is
+        // soon another program's, and the scan keeps trying COM2.
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyACM0");
+        QVERIFY(QFile::link(com2.path, link));
+        qputenv("QUORVEL_COM_PORTS", mapping({{2, link}, {9, com9.path}}).toLocal8Bit());
         runProgram([&] {
             pressStart();
             QCOMPARE(loader.portStatus[2], 0);
+            QVERIFY(QFile::remove(link));
             com2.unplug();
-            QTest::qWait(100);
+            // The scan closes the lost port (and keeps trying its number).
+            QTRY_VERIFY(loader.portStatus[2] < 0);
             const double before = processCpuSeconds();
             QTest::qWait(1000);
             const double used = processCpuSeconds() - before;
             qInfo("CPU used over one second after the unplug: %.3f s", used);
             QVERIFY2(used < 0.2, qPrintable(QString("CPU %1 s").arg(used)));
-            QVERIFY(GetInQLen(2) < 0);
 
             QVERIFY(com9.send("still listening\r\n"));
             QTRY_VERIFY(log().contains("still listening"));
             click("STOP");
-            QCOMPARE(loader.portStatus[2], -1);
+            QVERIFY(loader.portStatus[2] < 0);
         });
     }
 };

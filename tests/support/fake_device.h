@@ -7,6 +7,8 @@
 #include <QString>
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -35,6 +37,16 @@ struct FakeDevice {
     FakeDevice &operator=(const FakeDevice &) = delete;
 
     bool valid() const { return master >= 0; }
+
+    // Gives the device node to `group` with `mode`, as udev does for a USB
+    // serial port (dialout, 0660). False when this user may not.
+    bool giveTo(const char *group, mode_t mode) const
+    {
+        const ::group *g = ::getgrnam(group);
+        const QByteArray node = path.toLocal8Bit();
+        return g && ::chown(node.constData(), static_cast<uid_t>(-1), g->gr_gid) == 0
+               && ::chmod(node.constData(), mode) == 0;
+    }
     void unplug()
     {
         if (master >= 0)
