@@ -9,6 +9,7 @@
 //   6. The receive callback and hang-up
 #include "serial.h"
 #include "serial_ports_map.h"
+#include "popup_hold.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -556,6 +557,8 @@ namespace {
 
 void onPortReadable(int port, QSocketNotifier *notifier)
 {
+    if (platform::holdWhileModalPopup(notifier))  // the bytes wait until the popup has closed
+        return;
     Port &p = portAt(port);
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
