@@ -1,6 +1,7 @@
 // A camera that announces itself while a popup is open: nothing is sent to
 // it behind the popup, and once the popup is closed its update runs whole,
 // "START", then the header, then every byte of the image.
+#include "dialogue.h"
 #include "loader_state.h"
 #include "package_file.h"
 #include "program_fixture.h"
@@ -161,6 +162,38 @@ private slots:
 
             expectWholeUpdate(camera, image0);
             QVERIFY(!unknown.report(false).heardStart);
+            click("STOP");
+        });
+    }
+
+    // Should a camera get connected behind the instructions all the same
+    // (here its callback is run by hand from inside the popup), Ok does not
+    // tear its update down: it goes on, header and whole image.
+    void okKeepsAnUpdateConnectedBehindThePopup()
+    {
+        SimCameraOptions o;
+        o.product = "XYZ999";
+        SimCamera unknown(o);
+        QVERIFY(unknown.start());
+        ScriptedCamera camera;
+        qputenv("QUORVEL_COM_PORTS",
+                QString("2=%1,6=%2").arg(QString::fromStdString(unknown.devicePath()), camera.line.path).toLocal8Bit());
+        runProgram([&] {
+            pressStart();
+            auto refused = answerNextPopup(Qt::Key_Return, 0, 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(refused->answered, 15000);
+            unknown.stop();
+            QCOMPARE(loader.portStatus[6], 0);  // still listening
+            auto instructions = answerNextPopup(Qt::Key_Return, 0, 10000, [&] {
+                camera.line.send(camera.banner);
+                QTRY_VERIFY(GetInQLen(6) > 0);
+                ReceptionRS(6, 1, nullptr);
+            });
+            click("GO");
+            QVERIFY(instructions->answered);
+            QCOMPARE(loader.connectedPort.load(), 6);
+            QCOMPARE(loader.transferActive.load(), 1);
+            expectWholeUpdate(camera, image0);
             click("STOP");
         });
     }
