@@ -14,6 +14,7 @@
 #include "panel.h"
 #include "panel_internal.h"
 #include "panel_loader.h"
+#include "popups.h"
 #include "ui_queue.h"
 
 #include "widgets/panel_window.h"
@@ -30,6 +31,7 @@
 #include <QStringDecoder>
 #include <cmath>
 #include <climits>
+#include <clocale>
 #include <functional>
 #include <map>
 #include <vector>
@@ -76,10 +78,13 @@ std::string copyText(const char *text)
 // ---------------------------------------------------------------------------
 // 1. Run-time and event loop
 
-// QApplication keeps references to argc and argv for its whole life.
-int applicationArgc = 0;
-std::vector<std::string> applicationArgs;
-std::vector<char *> applicationArgv;
+// The toolkit is given this one argument, never the command line: the
+// program takes no options, and Qt's own (-reverse, -style, -platform...)
+// would change the operator's panel. QApplication keeps references to argc
+// and argv for its whole life.
+char applicationName[] = "Quorvel";
+int applicationArgc = 1;
+char *applicationArgv[] = {applicationName, nullptr};
 QApplication *ownApplication = nullptr;  // reachable to the end, never deleted
 
 std::vector<QEventLoop *> runningLoops;  // RunUserInterface calls, innermost last
@@ -118,7 +123,6 @@ struct PanelRecord {
 std::map<int, PanelRecord> panels;
 int nextPanelHandle = 1;
 int callbackDepth = 0;   // callbacks running now (nested through popups)
-int modalPopupDepth = 0; // popups open now
 
 PanelRecord *findPanel(int panel)
 {
@@ -158,7 +162,7 @@ void deliverControlEvent(int panel, int control, int event)
     if (!widget || !callback || !widget->isEnabled())
         return;
     if (qobject_cast<TimerControl *>(widget)) {
-        if (modalPopupDepth > 0)
+        if (ModalPopupOpen())
             return;
     } else if (widget->isHidden()) {
         return;
@@ -500,39 +504,35 @@ int resetTimer(int panel, int control)
 
 } // namespace
 
-namespace platform {
-
-void enterModalPopup()
-{
-    ++modalPopupDepth;
-}
-
-void leaveModalPopup()
-{
-    --modalPopupDepth;
-}
-
-} // namespace platform
-
 // ---------------------------------------------------------------------------
 // The program's calls
 
-int InitRunTime(int argc, char **argv)
+namespace {
+
+// The toolkit adopts the desktop's locale when it starts. On a French or
+// Turkish desktop that would give the C library a decimal comma (the package
+// header "1.5 262144" read as 1 and 0) and Turkish case rules (tolower('I')
+// is not 'i'). Numbers and the camera's words keep the C locale's meaning:
+// LC_NUMERIC is "C"; LC_CTYPE is "C.UTF-8", ASCII rules with the UTF-8
+// character set Qt relies on, or plain "C" where that is not installed. The
+// other categories (messages, dates) stay the desktop's.
+void fixProcessLocale()
 {
-    if (QCoreApplication *app = QCoreApplication::instance())
+    std::setlocale(LC_NUMERIC, "C");
+    if (!std::setlocale(LC_CTYPE, "C.UTF-8"))
+        std::setlocale(LC_CTYPE, "C");
+}
+
+} // namespace
+
+int InitRunTime(int /*argc*/, char ** /*argv*/)
+{
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        fixProcessLocale();
         return qobject_cast<QApplication *>(app) ? 1 : 0;
-    applicationArgs.clear();
-    for (int i = 0; argv && i < argc; ++i)
-        if (argv[i])
-            applicationArgs.emplace_back(argv[i]);
-    if (applicationArgs.empty())
-        applicationArgs.emplace_back("Quorvel");
-    applicationArgv.clear();
-    for (std::string &arg : applicationArgs)
-        applicationArgv.push_back(&arg[0]);
-    applicationArgv.push_back(nullptr);
-    applicationArgc = int(applicationArgs.size());
-    ownApplication = new QApplication(applicationArgc, applicationArgv.data());
+    }
+    ownApplication = new QApplication(applicationArgc, applicationArgv);
+    fixProcessLocale();
     return 1;
 }
 

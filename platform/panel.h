@@ -18,7 +18,10 @@ enum PanelError {
     kPanelWrongThread   = -6, // a getter, LoadPanel or a popup called off the UI thread
 };
 
-// Starts the run-time: creates the application object if none exists yet.
+// Starts the run-time: creates the application object if none exists yet,
+// with the program's name as its only argument (argc and argv are not
+// passed on: the program takes no options), then puts the process's numeric
+// and character-class locale back to C, whatever the desktop's language.
 // Returns 1 on success, 0 on failure. Call once, first thing in main.
 int InitRunTime(int argc, char **argv);
 

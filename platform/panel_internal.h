@@ -11,10 +11,4 @@ namespace platform {
 QString textFromBytes(const std::string &bytes);
 std::string bytesFromText(const QString &text);
 
-// A modal popup is open while the count is above zero: timer controls'
-// ticks are not delivered meanwhile (the operator's input is blocked by the
-// popup itself).
-void enterModalPopup();
-void leaveModalPopup();
-
 } // namespace platform

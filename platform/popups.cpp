@@ -1,10 +1,12 @@
 // Modal popups: a message with buttons laid out in the order given, the
 // first one focused and chosen by Enter, Escape choosing the second (or the
-// only one). While a popup is open the panels receive no input and their
-// timer controls do not tick.
+// only one). While a popup is open the panels receive no input, their
+// timer controls do not tick and the serial ports' receive callbacks wait
+// (popup_hold.h).
 #include "popups.h"
 #include "panel.h"
 #include "panel_internal.h"
+#include "popup_hold.h"
 
 #include <QApplication>
 #include <QDialog>

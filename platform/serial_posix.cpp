@@ -10,6 +10,7 @@
 #include "serial.h"
 #include "serial_holders.h"
 #include "serial_ports_map.h"
+#include "popup_hold.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -661,6 +662,8 @@ namespace {
 
 void onPortReadable(int port, QSocketNotifier *notifier)
 {
+    if (platform::holdWhileModalPopup(notifier))  // the bytes wait until the popup has closed
+        return;
     Port &p = portAt(port);
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;

@@ -3,6 +3,7 @@
 #include "threadpool.h"
 #include "panel.h"
 
+#include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <deque>
@@ -38,6 +39,19 @@ void runPool(Pool *pool)
         }
         next.first(next.second);
     }
+}
+
+// Injected failures still to serve (test hook), one per call.
+std::atomic<int> failCreates{0};
+std::atomic<int> failSchedules{0};
+
+bool takeFault(std::atomic<int> &pending)
+{
+    int n = pending.load();
+    while (n > 0)
+        if (pending.compare_exchange_weak(n, n - 1))
+            return true;
+    return false;
 }
 
 // Live pools by handle. A pool leaves the table before it is joined, so a
@@ -82,6 +96,8 @@ int CmtNewThreadPool(int /*maxThreads*/, int *poolHandle)
 {
     if (!poolHandle)
         return kPoolArgumentError;
+    if (takeFault(failCreates))
+        return kPoolSystemError;
     auto pool = std::make_shared<Pool>();
     PoolTable &table = poolTable();
     std::lock_guard<std::mutex> lock(table.mutex);
@@ -106,6 +122,8 @@ int CmtScheduleThreadPoolFunction(int poolHandle, ThreadFunctionPtr fn, void *fu
     const std::shared_ptr<Pool> pool = findPool(poolHandle);
     if (!pool)
         return kPoolArgumentError;
+    if (takeFault(failSchedules))
+        return kPoolSystemError;
     {
         std::lock_guard<std::mutex> lock(pool->mutex);
         pool->queue.emplace_back(fn, functionData);
@@ -147,4 +165,9 @@ int CmtDiscardThreadPool(int poolHandle)
     if (OnUiThread())
         DeliverQueuedUiCalls();
     return 0;
+}
+
+void PoolInjectFault(PoolFault fault)
+{
+    ++(fault == kPoolFailCreate ? failCreates : failSchedules);
 }

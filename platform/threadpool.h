@@ -5,7 +5,7 @@
 
 enum PoolError {
     kPoolArgumentError = -1,  // unknown handle, null function or output: the caller's bug
-    kPoolSystemError   = -2,  // the thread could not be started
+    kPoolSystemError   = -2,  // the thread could not be started, or the function not queued
     kPoolSelfDiscard   = -3,  // CmtDiscardThreadPool called on the pool's own thread
 };
 
@@ -30,3 +30,10 @@ int CmtSetThreadPoolAttribute(int poolHandle, int attribute, int value);
 // theirs reaches the panel afterwards. Returns 0, or a PoolError without
 // effect (unknown handle; called by the pool's own function).
 int CmtDiscardThreadPool(int poolHandle);
+
+// Test hook: the next CmtNewThreadPool (kPoolFailCreate) or the next
+// CmtScheduleThreadPoolFunction (kPoolFailSchedule) fails with
+// kPoolSystemError and changes nothing, as when the system has no thread or
+// memory left. Each injection serves one call.
+enum PoolFault { kPoolFailCreate, kPoolFailSchedule };
+void PoolInjectFault(PoolFault fault);

@@ -9,6 +9,7 @@ packages=(
   libgl-dev libqt6opengl6-dev fonts-dejavu-core libbenchmark-dev
   xvfb xauth x11-utils imagemagick xdotool
   dpkg-dev lintian librsvg2-bin desktop-file-utils appstream
+  locales
 )
 
 missing=()

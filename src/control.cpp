@@ -46,6 +46,11 @@ void GestionStart(int panel)
                                            Msg(MSG_INSTRUCTIONS, loader.language),
                                            Msg(MSG_OK, loader.language),
                                            Msg(MSG_CANCEL, loader.language), nullptr);
+    // A camera connected while the popup was open is in its update: neither
+    // answer may tear it down. (The line's callbacks wait for the popup to
+    // close, so this is the guard of last resort.)
+    if (loader.bootloaderFound)
+        return;
     if (choice != 1) {
         EtatRepos(panel);
         return;

@@ -13,7 +13,6 @@
 #include "streaming.h"
 #include "ui_constants.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -94,6 +93,19 @@ void examinerBanniere(int portNumber, const char *chunk)
     refuserProduitInconnu(portNumber, chunk);
 }
 
+// No worker will send the image: nothing more goes to the camera, the log
+// says the transfer was aborted and the update ends.
+void abandonnerMiseAJour()
+{
+    loader.transferActive = 0;
+    if (loader.threadPool != 0) {
+        CmtDiscardThreadPool(loader.threadPool);
+        loader.threadPool = 0;
+    }
+    SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_ABORTED, loader.language));
+    ArretCom();
+}
+
 // "START OK": load the image, send the header and start the worker. A START
 // OK is honoured once per START, for an identified camera, and never while a
 // worker still sends: anything else would put a second header and image on
@@ -125,14 +137,28 @@ bool accepterStartOk(const char *chunk)
     SetCtrlVal(loader.panel, TEXTBOX, chunk);
     ProcessDrawEvents();
 
+    // The worker's thread exists before the header goes out: a camera told
+    // the size of an image must get the image.
+    if (CmtNewThreadPool(1, &loader.threadPool) != 0) {
+        loader.threadPool = 0;
+        abandonnerMiseAJour();
+        return true;
+    }
     char header[17];
     FormatEnteteCamera(header, static_cast<uint32_t>(loader.imageSize.load()),
                        static_cast<uint32_t>(loader.imageChecksum));
-    ComWrt(loader.connectedPort, header, 16);
+    // A header cut short leaves the camera reading our image as header bytes.
+    if (ComWrt(loader.connectedPort, header, 16) != 16) {
+        abandonnerMiseAJour();
+        return true;
+    }
 
-    CmtNewThreadPool(1, &loader.threadPool);
     loader.workerRunning = true;
-    CmtScheduleThreadPoolFunction(loader.threadPool, EnvoiRS, nullptr, nullptr);
+    if (CmtScheduleThreadPoolFunction(loader.threadPool, EnvoiRS, nullptr, nullptr) != 0) {
+        loader.workerRunning = false;  // else every later "START OK" is ignored
+        abandonnerMiseAJour();
+        return true;
+    }
     CmtSetThreadPoolAttribute(loader.threadPool, kThreadPoolAttributeFour, 0);
     return true;
 }
@@ -155,6 +181,13 @@ void traiterReponse(const char *chunk)
     ProcessDrawEvents();
 }
 
+// The camera speaks ASCII: its words fold as ASCII in every locale (under
+// Turkish rules tolower('I') is not 'i', and "file ok" would go unheard).
+char minusculeAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 } // namespace
 
 bool ContientMot(const char *text, const char *word)
@@ -162,9 +195,7 @@ bool ContientMot(const char *text, const char *word)
     const size_t length = std::strlen(word);
     for (const char *p = text; *p; ++p) {
         size_t i = 0;
-        while (i < length && p[i]
-               && std::tolower(static_cast<unsigned char>(p[i]))
-                      == std::tolower(static_cast<unsigned char>(word[i])))
+        while (i < length && p[i] && minusculeAscii(p[i]) == minusculeAscii(word[i]))
             ++i;
         if (i == length)
             return true;

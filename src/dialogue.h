@@ -6,5 +6,6 @@
 // logs it, and acts on the banner and on the bootloader's replies.
 void ReceptionRS(int portNumber, int eventMask, void *callbackData);
 
-// Case-insensitive search of `word` in the zero-terminated `text`.
+// Search of `word` in the zero-terminated `text`, ignoring the case of the
+// ASCII letters (the same in every locale).
 bool ContientMot(const char *text, const char *word);

@@ -63,6 +63,7 @@ int SignalerPackageAbsent()
 
 void LectureEntete()
 {
+    loader.packageHeaderRead = 0;
     std::FILE *f = std::fopen(loader.packagePath, "r");
     if (!f)
         return;
@@ -102,6 +103,10 @@ int VerifFichier(int index)
 int ChecksumFichier(int index)
 {
     if (index < 0 || index > 1)
+        return -1;
+    // Without the header the sizes are zeros nobody wrote: the camera would
+    // be told "empty image" and the update reported a success.
+    if (!loader.packageHeaderRead)
         return -1;
     // The buffer may be replaced only while no worker can be reading it.
     if (loader.workerRunning)

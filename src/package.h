@@ -35,7 +35,8 @@ long long LongueurEntete(const char *path);
 int VerifFichier(int index);
 // Loads image `index` into a new imageBuffer and stores its checksum.
 // Returns 0 when the whole image was read, -1 otherwise (imageChecksum then
-// unchanged). Must not be called while a worker may still read the buffer.
+// unchanged), and always -1 when the header was not read at start-up.
+// Must not be called while a worker may still read the buffer.
 int ChecksumFichier(int index);
 // Bitwise complement of the wrapping 32-bit sum of the bytes, as unsigned.
 int32_t Checksum(const uint8_t *data, uint32_t length);

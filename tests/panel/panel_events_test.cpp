@@ -87,11 +87,11 @@ class PanelEventsTest : public QObject {
 
 private slots:
     // main() let the run-time make the application from arguments it has
-    // since thrown away; the application still has them.
+    // since thrown away; the application has the program's name alone.
     void runTimeMadeTheApplication()
     {
         QVERIFY(qobject_cast<QApplication *>(QCoreApplication::instance()));
-        QCOMPARE(QCoreApplication::arguments(), QStringList{"panel_events"});
+        QCOMPARE(QCoreApplication::arguments(), QStringList{"Quorvel"});
         QCoreApplication *app = QCoreApplication::instance();
         QCOMPARE(InitRunTime(0, nullptr), 1);
         QCOMPARE(QCoreApplication::instance(), app);

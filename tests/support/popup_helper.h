@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 struct PopupSeen {
@@ -33,9 +34,13 @@ struct PopupSeen {
 // Polls every 10 ms, for at most `timeoutMs`, for an open modal popup. Once
 // one is open and has stayed open `holdMs` (to let a test see what happens
 // meanwhile), records what it shows and presses `key` on it. The returned
-// record is filled in when that happens.
+// record is filled in when that happens. `onOpen` runs once when the popup
+// is first seen open, `beforeAnswer` just before the key is pressed (both
+// inside the popup's event loop).
 inline std::shared_ptr<PopupSeen> answerNextPopup(Qt::Key key, int holdMs = 0,
-                                                  int timeoutMs = 10000)
+                                                  int timeoutMs = 10000,
+                                                  std::function<void()> onOpen = {},
+                                                  std::function<void()> beforeAnswer = {})
 {
     auto seen = std::make_shared<PopupSeen>();
     auto *poll = new QTimer;
@@ -49,8 +54,11 @@ inline std::shared_ptr<PopupSeen> answerNextPopup(Qt::Key key, int holdMs = 0,
                 poll->deleteLater();  // nothing came; the test's own checks fail
             return;
         }
-        if (!sinceOpen->isValid())
+        if (!sinceOpen->isValid()) {
             sinceOpen->start();
+            if (onOpen)
+                onOpen();
+        }
         if (sinceOpen->elapsed() < holdMs)
             return;
         poll->stop();
@@ -68,6 +76,8 @@ inline std::shared_ptr<PopupSeen> answerNextPopup(Qt::Key key, int holdMs = 0,
         for (QAbstractButton *button : buttons)
             seen->buttons << QString(button->text()).remove(QLatin1Char('&'));
         seen->answered = true;
+        if (beforeAnswer)
+            beforeAnswer();
 
         QWidget *target = popup->focusWidget() ? popup->focusWidget() : popup;
         QTest::keyClick(target, key);

@@ -57,6 +57,7 @@ inline void freshProcessState()
     loader.imageChecksum = 0;
     loader.packageSizes[0] = loader.packageSizes[1] = 0;
     loader.packageVersions[0] = loader.packageVersions[1] = 0.0;
+    loader.packageHeaderRead = 0;
 }
 
 inline int runProgram(const std::function<void()> &scenario)
