@@ -271,7 +271,7 @@ void releasePort(Port &p)
 
 } // namespace
 
-int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
+int posixOpenComConfig(int port, const char *deviceName, long baudRate, int parity,
                   int dataBits, int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/)
 {
     const LineSettings line{speedFor(baudRate), parity, dataBits, stopBits};
@@ -323,7 +323,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
     return result;
 }
 
-int CloseCom(int port)
+int posixCloseCom(int port)
 {
     if (!validPort(port))
         return kComArgumentError;
@@ -338,7 +338,7 @@ int CloseCom(int port)
 // ---------------------------------------------------------------------------
 // 4. Configuration
 
-int SetComTime(int port, double timeoutSeconds)
+int posixSetComTime(int port, double timeoutSeconds)
 {
     if (!validPort(port) || !(timeoutSeconds >= 0.0))
         return kComArgumentError;
@@ -352,7 +352,7 @@ int SetComTime(int port, double timeoutSeconds)
     return 0;
 }
 
-int SetXMode(int port, int on)
+int posixSetXMode(int port, int on)
 {
     if (!validPort(port) || (on != 0 && on != 1))
         return kComArgumentError;
@@ -363,7 +363,7 @@ int SetXMode(int port, int on)
     return changeFlags(p, &termios::c_iflag, IXON | IXOFF, on == 1);
 }
 
-int SetCTSMode(int port, int on)
+int posixSetCTSMode(int port, int on)
 {
     if (!validPort(port) || (on != 0 && on != 1))
         return kComArgumentError;
@@ -391,29 +391,29 @@ int flushQueue(int port, int queue)
 
 } // namespace
 
-int FlushInQ(int port)
+int posixFlushInQ(int port)
 {
     return flushQueue(port, TCIFLUSH);
 }
 
-int FlushOutQ(int port)
+int posixFlushOutQ(int port)
 {
     return flushQueue(port, TCOFLUSH);
 }
 
-void ComInjectShortWrite(int port, int maxBytes)
+void posixComInjectShortWrite(int port, int maxBytes)
 {
     if (validPort(port))
         portAt(port).shortWriteLimit.store(maxBytes < 0 ? -1 : maxBytes,
                                            std::memory_order_relaxed);
 }
 
-int ComErrno(int port)
+int posixComErrno(int port)
 {
     return validPort(port) ? portAt(port).lastErrno.load(std::memory_order_relaxed) : 0;
 }
 
-const char *ComDevicePath(int port)
+const char *posixComDevicePath(int port)
 {
     thread_local std::string path;
     path.clear();
@@ -447,7 +447,7 @@ int bytesWaiting(Port &p)
 
 } // namespace
 
-int GetInQLen(int port)
+int posixGetInQLen(int port)
 {
     if (!validPort(port))
         return kComArgumentError;
@@ -458,7 +458,7 @@ int GetInQLen(int port)
     return bytesWaiting(p);
 }
 
-int ComRdByte(int port)
+int posixComRdByte(int port)
 {
     if (!validPort(port))
         return kComArgumentError;
@@ -494,7 +494,7 @@ int ComRdByte(int port)
     }
 }
 
-int ComWrt(int port, const char *buffer, int count)
+int posixComWrt(int port, const char *buffer, int count)
 {
     if (!validPort(port) || count < 0 || (count > 0 && !buffer))
         return kComArgumentError;
@@ -582,7 +582,7 @@ void onPortReadable(int port, QSocketNotifier *notifier)
 
 } // namespace
 
-int InstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*eventChar*/,
+int posixInstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*eventChar*/,
                        ComCallbackPtr callback, void *callbackData)
 {
     if (!validPort(port) || eventMask < 0 || (eventMask != 0 && (eventMask & 1) == 0)
@@ -614,3 +614,15 @@ int InstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*event
     p.notifier->setEnabled(true);
     return 0;
 }
+
+// ---------------------------------------------------------------------------
+// The backend table serial.cpp forwards to.
+
+#include "serial_backend.h"
+
+const SerialBackend kPosixSerialBackend = {
+    posixOpenComConfig, posixCloseCom,   posixSetComTime,         posixSetXMode,
+    posixSetCTSMode,    posixFlushInQ,   posixFlushOutQ,          posixInstallComCallback,
+    posixGetInQLen,     posixComRdByte,  posixComWrt,             posixComErrno,
+    posixComDevicePath, posixComInjectShortWrite,
+};
