@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -24,7 +25,7 @@ struct MemoryPort {
     bool hungUp = false;          // unplugged while open: failed until closed
     std::deque<unsigned char> input;  // what the camera sent, not yet read
     std::string written;          // everything accepted since the plug
-    std::vector<std::string> writes;  // the same, one entry per ComWrt
+    std::vector<MemoryWrite> writes;  // the same, one entry per ComWrt
     long long writeBudget = -1;   // bytes the cable still accepts, -1 = no limit
     int shortWriteLimit = -1;     // bytes accepted per ComWrt, -1 = all
     double timeoutSeconds = 10.0;
@@ -48,6 +49,14 @@ Ports &table()
 {
     static Ports ports;
     return ports;
+}
+
+// A number per thread, so that a test can tell two writers apart.
+int writerNumber()
+{
+    static std::atomic<int> next{1};
+    thread_local const int number = next++;
+    return number;
 }
 
 bool validPort(int port)
@@ -282,7 +291,7 @@ int memoryComWrt(int port, const char *buffer, int count)
     if (accepted == 0)
         return kComTimeout;  // nothing went out within the time-out
     p.written.append(buffer, static_cast<std::size_t>(accepted));
-    p.writes.emplace_back(buffer, static_cast<std::size_t>(accepted));
+    p.writes.push_back({std::string(buffer, static_cast<std::size_t>(accepted)), writerNumber()});
     return static_cast<int>(accepted);
 }
 
@@ -396,9 +405,9 @@ std::string MemoryPortWritten(int port)
     return readPort<std::string>(port, [](const MemoryPort &p) { return p.written; });
 }
 
-std::vector<std::string> MemoryPortWrites(int port)
+std::vector<MemoryWrite> MemoryPortWrites(int port)
 {
-    return readPort<std::vector<std::string>>(port, [](const MemoryPort &p) { return p.writes; });
+    return readPort<std::vector<MemoryWrite>>(port, [](const MemoryPort &p) { return p.writes; });
 }
 
 void MemoryPortWriteBudget(int port, long long bytes)

@@ -37,8 +37,14 @@ int MemoryPortWaiting(int port);
 
 // Everything the program wrote on the port since it was plugged, in order.
 std::string MemoryPortWritten(int port);
-// The accepted part of each ComWrt since the plug, one entry per call.
-std::vector<std::string> MemoryPortWrites(int port);
+// One ComWrt as the cable took it: the accepted bytes and which thread
+// wrote them (a number of its own per thread, from 1 on).
+struct MemoryWrite {
+    std::string bytes;
+    int writer;
+};
+// Every ComWrt since the plug that got at least one byte through, in order.
+std::vector<MemoryWrite> MemoryPortWrites(int port);
 
 // The cable accepts `bytes` more bytes in all, then every write comes back
 // short (-1: no limit, the default).

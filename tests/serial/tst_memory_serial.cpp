@@ -163,7 +163,11 @@ private slots:
         QCOMPARE(MemoryPortWritten(5), expected);
         const auto writes = MemoryPortWrites(5);
         QCOMPARE(writes.size(), size_t(5));  // START, header, 3 blocks of 512
-        QCOMPARE(writes[2].size(), size_t(512));
+        QCOMPARE(writes[2].bytes.size(), size_t(512));
+        // START and the header from the UI thread, the blocks from the worker.
+        QCOMPARE(writes[1].writer, writes[0].writer);
+        QVERIFY(writes[2].writer != writes[0].writer);
+        QCOMPARE(writes[4].writer, writes[2].writer);
     }
 
     // The cable stops taking bytes after 700 image bytes: one whole block,
