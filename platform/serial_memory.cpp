@@ -34,6 +34,7 @@ struct MemoryPort {
     void *callbackData = nullptr;
     QPointer<QObject> context;
     bool posted = false;          // a callback call is queued and not yet run
+    unsigned long posting = 0;    // which queued call is the live one
     bool inCallback = false;
     std::vector<std::string> callbackReads;
 };
@@ -43,6 +44,7 @@ struct Ports {
     std::condition_variable arrived;  // bytes fed: a waiting ComRdByte looks again
     std::array<MemoryPort, kComMaxPort + 1> ports;  // index = COM number
     int callbacksPending = 0;
+    unsigned long nextPosting = 1;  // numbers the queued calls, never reused
 };
 
 Ports &table()
@@ -72,7 +74,7 @@ int usable(const MemoryPort &p)
     return p.hungUp ? kComHangUp : 0;
 }
 
-void deliver(int port);
+void deliver(int port, unsigned long posting);
 
 // Queues one callback call on the installing thread when bytes wait and none
 // is queued. Caller holds the lock.
@@ -82,15 +84,18 @@ void postCallback(Ports &t, int port)
     if (p.posted || p.inCallback || !p.callback || !p.context || usable(p) != 0 || p.input.empty())
         return;
     p.posted = true;
+    p.posting = t.nextPosting++;
     ++t.callbacksPending;
     QObject *context = p.context.data();
-    QMetaObject::invokeMethod(context, [port] { deliver(port); }, Qt::QueuedConnection);
+    const unsigned long posting = p.posting;
+    QMetaObject::invokeMethod(context, [port, posting] { deliver(port, posting); },
+                              Qt::QueuedConnection);
 }
 
 // Runs on the installing thread: calls the callback without the lock (it
 // reads, closes and reopens ports), records what it read, and posts again
 // while bytes remain, as a readable descriptor fires again.
-void deliver(int port)
+void deliver(int port, unsigned long posting)
 {
     Ports &t = table();
     ComCallbackPtr callback = nullptr;
@@ -98,6 +103,8 @@ void deliver(int port)
     {
         std::lock_guard<std::mutex> lock(t.mutex);
         MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+        if (!p.posted || p.posting != posting)
+            return;  // withdrawn when the callback was removed or the port reset
         p.posted = false;
         if (!p.callback || usable(p) != 0 || p.input.empty()) {
             --t.callbacksPending;
@@ -115,8 +122,13 @@ void deliver(int port)
     postCallback(t, port);
 }
 
-void dropCallback(MemoryPort &p)
+// Removes the callback and withdraws a queued call. Caller holds the lock.
+void dropCallback(Ports &t, MemoryPort &p)
 {
+    if (p.posted) {
+        p.posted = false;
+        --t.callbacksPending;
+    }
     p.callback = nullptr;
     p.callbackData = nullptr;
     if (p.context)
@@ -136,7 +148,7 @@ int memoryOpenComConfig(int port, const char * /*deviceName*/, long baudRate, in
     if (p.open && !p.hungUp)
         return 0;  // reconfigured in place, callback kept
     if (p.open)
-        dropCallback(p);  // a failed port is opened afresh without callback
+        dropCallback(t, p);  // a failed port is opened afresh without callback
     if (!p.present) {
         p.open = false;
         return kComNoDevice;
@@ -156,7 +168,7 @@ int memoryCloseCom(int port)
     MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
     if (!p.open)
         return kComNotOpen;
-    dropCallback(p);
+    dropCallback(t, p);
     p.open = false;
     p.hungUp = false;
     p.input.clear();
@@ -215,7 +227,7 @@ int memoryInstallComCallback(int port, int eventMask, int, int, ComCallbackPtr c
     if (!p.open)
         return kComNotOpen;
     if (eventMask == 0) {
-        dropCallback(p);
+        dropCallback(t, p);
         return 0;
     }
     if (p.hungUp)
@@ -223,12 +235,11 @@ int memoryInstallComCallback(int port, int eventMask, int, int, ComCallbackPtr c
     if (!QCoreApplication::instance() || !QThread::currentThread()->eventDispatcher())
         return kComArgumentError;  // no event loop here to deliver the callback
     if (p.context && p.context->thread() != QThread::currentThread())
-        dropCallback(p);
+        dropCallback(t, p);
     if (!p.context)
         p.context = new QObject;  // lives on this thread; deleted with the callback
     p.callback = callback;
     p.callbackData = callbackData;
-    p.posted = false;  // a call queued on an old context died with it
     postCallback(t, port);
     return 0;
 }
@@ -345,7 +356,7 @@ void MemorySerialReset()
     Ports &t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     for (MemoryPort &p : t.ports) {
-        dropCallback(p);
+        dropCallback(t, p);
         p = MemoryPort();
     }
     t.arrived.notify_all();

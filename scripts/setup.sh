@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev
   libgl-dev libqt6opengl6-dev fonts-dejavu-core libbenchmark-dev
   xvfb xauth x11-utils imagemagick
+  clang-14 libclang-rt-14-dev libx11-dev
 )
 
 missing=()

@@ -135,10 +135,20 @@ private slots:
         QCOMPARE(callbackSawWaiting, std::string("3 2 1 "));
         QVERIFY(waitFor([] { return MemorySerialCallbacksPending() == 0; }));
 
+        // A call queued when the callback is removed is withdrawn, not run.
+        MemoryPortFeed(6, "q");
+        QCOMPARE(MemorySerialCallbacksPending(), 1);
+        QCOMPARE(InstallComCallback(6, 0, 0, 0, nullptr, nullptr), 0);
+        QCOMPARE(MemorySerialCallbacksPending(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(callbackCalls, 3);
+        QCOMPARE(InstallComCallback(6, 1, 0, 13, countingCallback, nullptr), 0);
+        QVERIFY(waitFor([] { return callbackCalls == 4 && MemorySerialCallbacksPending() == 0; }));
+
         MemoryPortUnplug(6);
         MemoryPortFeed(6, "more");  // nobody hears a pulled cable
         QCoreApplication::processEvents();
-        QCOMPARE(callbackCalls, 3);
+        QCOMPARE(callbackCalls, 4);
         QCOMPARE(InstallComCallback(6, 1, 0, 13, countingCallback, nullptr),
                  static_cast<int>(kComHangUp));
         CloseCom(6);
