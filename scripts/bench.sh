@@ -14,8 +14,10 @@ source_dir="$root"
 build="$root/build-bench"
 if [ "${1:-}" = "--at" ]; then
   commit="$2"
-  source_dir="$(mktemp -d /tmp/quorvel-bench-src.XXXXXX)"
-  trap 'rm -rf "$source_dir"' EXIT
+  # A fixed place, so that the build beside it is reused from run to run.
+  source_dir="$root/build-bench-$commit.src"
+  rm -rf "$source_dir"
+  mkdir -p "$source_dir"
   git -C "$root" archive "$commit" | tar -x -C "$source_dir"
   rm -rf "$source_dir/bench"
   cp -r "$root/bench" "$source_dir/bench"
@@ -35,7 +37,7 @@ cleanup() {
   rm -f "$rows"
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
-trap 'cleanup; [ "$source_dir" = "$root" ] || rm -rf "$source_dir"' EXIT
+trap cleanup EXIT
 
 load_before="$(uptime)"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-/tmp/runtime-$(id -u)}"
