@@ -20,4 +20,8 @@ long long GetFileSize(const char *path);
 // once for 0 or less. Accurate to a fraction of a millisecond, without
 // spinning, so 0.001 s pauses per received byte stay close to 1 ms.
 void Delay(double seconds);
+// Sleeps the calling thread until Timer() reaches `timerSeconds`; returns at
+// once when it has. Pauses taken to an absolute schedule (a start plus 1 ms
+// per byte) keep their sum exact: one pause's overshoot shortens the next.
+void DelayUntil(double timerSeconds);
 double Timer();  // seconds since an arbitrary fixed point (the first call), monotonic

@@ -368,7 +368,7 @@ int openExclusive(Port &p, const std::string &device)
 
 } // namespace
 
-int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
+int posixOpenComConfig(int port, const char *deviceName, long baudRate, int parity,
                   int dataBits, int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/)
 {
     const LineSettings line{speedFor(baudRate), parity, dataBits, stopBits};
@@ -408,7 +408,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
     return result;
 }
 
-int GetComOpenFailure(int port, ComOpenFailure *failure)
+int posixGetComOpenFailure(int port, ComOpenFailure *failure)
 {
     if (!validPort(port) || !failure)
         return kComArgumentError;
@@ -418,7 +418,7 @@ int GetComOpenFailure(int port, ComOpenFailure *failure)
     return 0;
 }
 
-void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid)
+void posixComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid)
 {
     if (!validPort(port))
         return;
@@ -429,7 +429,7 @@ void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, in
     p.injectedHolderPid = holderPid;
 }
 
-int CloseCom(int port)
+int posixCloseCom(int port)
 {
     if (!validPort(port))
         return kComArgumentError;
@@ -444,7 +444,7 @@ int CloseCom(int port)
 // ---------------------------------------------------------------------------
 // 4. Configuration
 
-int SetComTime(int port, double timeoutSeconds)
+int posixSetComTime(int port, double timeoutSeconds)
 {
     if (!validPort(port) || !(timeoutSeconds >= 0.0))
         return kComArgumentError;
@@ -458,7 +458,7 @@ int SetComTime(int port, double timeoutSeconds)
     return 0;
 }
 
-int SetXMode(int port, int on)
+int posixSetXMode(int port, int on)
 {
     if (!validPort(port) || (on != 0 && on != 1))
         return kComArgumentError;
@@ -469,7 +469,7 @@ int SetXMode(int port, int on)
     return changeFlags(p, &termios::c_iflag, IXON | IXOFF, on == 1);
 }
 
-int SetCTSMode(int port, int on)
+int posixSetCTSMode(int port, int on)
 {
     if (!validPort(port) || (on != 0 && on != 1))
         return kComArgumentError;
@@ -497,29 +497,29 @@ int flushQueue(int port, int queue)
 
 } // namespace
 
-int FlushInQ(int port)
+int posixFlushInQ(int port)
 {
     return flushQueue(port, TCIFLUSH);
 }
 
-int FlushOutQ(int port)
+int posixFlushOutQ(int port)
 {
     return flushQueue(port, TCOFLUSH);
 }
 
-void ComInjectShortWrite(int port, int maxBytes)
+void posixComInjectShortWrite(int port, int maxBytes)
 {
     if (validPort(port))
         portAt(port).shortWriteLimit.store(maxBytes < 0 ? -1 : maxBytes,
                                            std::memory_order_relaxed);
 }
 
-int ComErrno(int port)
+int posixComErrno(int port)
 {
     return validPort(port) ? portAt(port).lastErrno.load(std::memory_order_relaxed) : 0;
 }
 
-const char *ComDevicePath(int port)
+const char *posixComDevicePath(int port)
 {
     thread_local std::string path;
     path.clear();
@@ -553,7 +553,7 @@ int bytesWaiting(Port &p)
 
 } // namespace
 
-int GetInQLen(int port)
+int posixGetInQLen(int port)
 {
     if (!validPort(port))
         return kComArgumentError;
@@ -564,7 +564,7 @@ int GetInQLen(int port)
     return bytesWaiting(p);
 }
 
-int ComRdByte(int port)
+int posixComRdByte(int port)
 {
     if (!validPort(port))
         return kComArgumentError;
@@ -600,7 +600,7 @@ int ComRdByte(int port)
     }
 }
 
-int ComWrt(int port, const char *buffer, int count)
+int posixComWrt(int port, const char *buffer, int count)
 {
     if (!validPort(port) || count < 0 || (count > 0 && !buffer))
         return kComArgumentError;
@@ -699,7 +699,7 @@ void onPortReadable(int port, QSocketNotifier *notifier)
 
 } // namespace
 
-int InstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*eventChar*/,
+int posixInstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*eventChar*/,
                        ComCallbackPtr callback, void *callbackData)
 {
     if (!validPort(port) || eventMask < 0 || (eventMask != 0 && (eventMask & 1) == 0)
@@ -732,7 +732,7 @@ int InstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*event
     return 0;
 }
 
-int InstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackData)
+int posixInstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackData)
 {
     if (!validPort(port))
         return kComArgumentError;
@@ -744,3 +744,16 @@ int InstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackDa
     p.hangUpData = callback ? callbackData : nullptr;
     return 0;
 }
+
+// ---------------------------------------------------------------------------
+// The backend table serial.cpp forwards to.
+
+#include "serial_backend.h"
+
+const SerialBackend kPosixSerialBackend = {
+    posixOpenComConfig, posixCloseCom,   posixSetComTime,         posixSetXMode,
+    posixSetCTSMode,    posixFlushInQ,   posixFlushOutQ,          posixInstallComCallback,
+    posixGetInQLen,     posixComRdByte,  posixComWrt,             posixComErrno,
+    posixComDevicePath, posixComInjectShortWrite, posixGetComOpenFailure,
+    posixInstallComHangUpCallback, posixComInjectOpenError,
+};

@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include <sys/prctl.h>
+
 namespace {
 
 struct Pool {
@@ -27,6 +29,11 @@ struct Pool {
 
 void runPool(Pool *pool)
 {
+    // The worker pauses 0.1 ms after every 512-byte block. With the default
+    // 50 us of timer slack each pause ends up near 0.2 ms and the image goes
+    // out at half the speed the pauses allow; 1 ns keeps them at 0.1 ms,
+    // still sleeping rather than spinning.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     for (;;) {
         std::pair<ThreadFunctionPtr, void *> next;
         {

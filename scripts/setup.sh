@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils imagemagick xdotool
   dpkg-dev lintian librsvg2-bin desktop-file-utils appstream
   locales
+  clang-14 libclang-rt-14-dev libx11-dev
 )
 
 missing=()

@@ -34,9 +34,14 @@ constexpr Product kProducts[] = {{"KWT6083", 1}, {"RZ4417", 0}};
 // Reads what waits on the port into `buffer`, dropping NUL bytes. Stops when
 // the queue is found empty after the pause, on a port error, or when the
 // buffer is full (what is left arrives in the next chunk).
+// The 1 ms pauses run to a schedule, the start plus 1 ms per byte read, so
+// a 4999-byte reply holds the UI thread 5 s and not 5 s plus every pause's
+// overshoot.
 int lireChunk(int port, char *buffer)
 {
     int count = 0;
+    int bytesRead = 0;  // NUL bytes included: every byte is paused after
+    const double start = Timer();
     while (count < kReceiveBufferSize - 1 && GetInQLen(port) > 0) {
         const int byte = ComRdByte(port);
         if (byte < 0)
@@ -44,7 +49,8 @@ int lireChunk(int port, char *buffer)
         buffer[count] = static_cast<char>(byte & 0xFF);
         if (buffer[count] != 0)
             ++count;
-        Delay(kPauseAfterByte);
+        ++bytesRead;
+        DelayUntil(start + bytesRead * kPauseAfterByte);
     }
     buffer[count] = '\0';
     return count;

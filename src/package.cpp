@@ -147,12 +147,3 @@ int ChecksumFichier(int index)
     loader.imageChecksum = Checksum(buffer, static_cast<uint32_t>(size));
     return 0;
 }
-
-int32_t Checksum(const uint8_t *data, uint32_t length)
-{
-    // One plain pass the compiler can vectorise.
-    uint32_t sum = 0;
-    for (uint32_t i = 0; i < length; ++i)
-        sum += data[i];
-    return static_cast<int32_t>(~sum);
-}

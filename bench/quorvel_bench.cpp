@@ -1,0 +1,452 @@
+// Quorvel's performance figures, each measured beside a baseline in the same
+// run so that a loaded machine moves both alike:
+//
+//   streaming   the worker into a drained pseudo-terminal vs a bare C loop
+//               of 512-byte writes with a 0.1 ms pause (default timer slack)
+//   checksum    Checksum over 32 MiB vs memchr's read of the same bytes
+//   reply       seconds the receive callback holds the UI thread for a
+//               4999-byte reply vs the 4.999 s its pauses prescribe
+//   linerate    image bytes/s to the simulated camera at 115200 baud vs 11,520
+//   idlecpu     CPU while scanning five silent ports vs the bare event loop
+//
+// Prints one row per figure: name|value|unit|baseline|baseline value|ratio.
+// Usage: quorvel_bench FIGURE... [--simcam PATH]   (no figure: all but linerate)
+#include "control.h"
+#include "dialogue.h"
+#include "loader_state.h"
+#include "package.h"
+#include "platform.h"
+#include "ports.h"
+#include "streaming.h"
+#include "ui_constants.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <signal.h>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double now()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double cpuNow()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void row(const char *name, double value, const char *unit, const char *baseline,
+         double baselineValue, double ratio)
+{
+    std::printf("%s|%.4g|%s|%s|%.4g|%.3f\n", name, value, unit, baseline, baselineValue, ratio);
+    std::fflush(stdout);
+}
+
+// A raw pseudo-terminal: the loader's end (slave) by path, the camera's end
+// (master) kept here.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    Pty()
+    {
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            std::perror("openpty");
+            std::exit(1);
+        }
+        termios t{};
+        ::tcgetattr(slave, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave, TCSANOW, &t);
+        path = name;
+    }
+    ~Pty()
+    {
+        if (slave >= 0)
+            ::close(slave);
+        ::close(master);
+    }
+    void closeSlave()
+    {
+        ::close(slave);
+        slave = -1;
+    }
+};
+
+// Reads the master as fast as it can until told to stop: the camera side of
+// a line that never holds the sender back.
+struct Drain {
+    std::atomic<bool> stop{false};
+    std::atomic<long long> bytes{0};
+    std::thread thread;
+    explicit Drain(int fd)
+    {
+        thread = std::thread([this, fd] {
+            std::vector<char> buffer(1 << 16);
+            while (!stop) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 20) > 0) {
+                    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+                    if (n > 0)
+                        bytes += n;
+                }
+            }
+        });
+    }
+    ~Drain()
+    {
+        stop = true;
+        thread.join();
+    }
+};
+
+void mapComPorts(const std::string &pairs)
+{
+    ::setenv("QUORVEL_COM_PORTS", pairs.c_str(), 1);
+}
+
+// Runs the event loop for `seconds`, or until `done` holds (checked every ms).
+void runEventsFor(double seconds, const std::function<bool()> &done = {})
+{
+    if (!done) {  // one timer: an idle loop stays idle
+        QEventLoop loop;
+        QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+        loop.exec();
+        return;
+    }
+    const double end = now() + seconds;
+    while (now() < end && !(done && done())) {
+        QEventLoop loop;
+        QTimer::singleShot(1, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+void freshLoader()
+{
+    loader.connectedPort = 0;
+    loader.transferActive = 0;
+    loader.bootloaderFound = 0;
+    loader.startAcknowledged = 0;
+    loader.reportedStep = loader.displayedStep = 0;
+    for (int &s : loader.portStatus)
+        s = 0;
+}
+
+// ---------------------------------------------------------------------------
+
+constexpr int kBlock = 512;
+constexpr long long kStreamBytes = 4 << 20;
+
+double bareLoopBytesPerSecond()
+{
+    Pty pty;
+    Drain drain(pty.master);
+    std::vector<char> block(kBlock, 'x');
+    const timespec pause{0, 100000};
+    const double start = now();
+    for (long long sent = 0; sent < kStreamBytes; sent += kBlock) {
+        int done = 0;
+        while (done < kBlock) {
+            const ssize_t n = ::write(pty.slave, block.data() + done, kBlock - done);
+            if (n > 0)
+                done += static_cast<int>(n);
+        }
+        ::nanosleep(&pause, nullptr);
+    }
+    return static_cast<double>(kStreamBytes) / (now() - start);
+}
+
+double workerBytesPerSecond(std::vector<uint8_t> &image)
+{
+    Pty pty;
+    Drain drain(pty.master);
+    mapComPorts("1=" + pty.path);
+    if (OpenComConfig(1, "", 115200, 0, 8, 1, 512, -1) != 0) {
+        std::fprintf(stderr, "cannot open %s\n", pty.path.c_str());
+        std::exit(1);
+    }
+    SetComTime(1, 1.0);
+    loader.imageBuffer = image.data();
+    loader.imageSize = static_cast<int32_t>(image.size());
+    loader.connectedPort = 1;
+    loader.transferActive = 1;
+    loader.lastPercent = 0;
+    loader.bytesSent = 0;
+    int pool = 0;
+    CmtNewThreadPool(1, &pool);
+    const double start = now();
+    loader.workerRunning = true;
+    CmtScheduleThreadPoolFunction(pool, EnvoiRS, nullptr, nullptr);
+    CmtDiscardThreadPool(pool);  // returns once EnvoiRS has
+    const double seconds = now() - start;
+    loader.imageBuffer = nullptr;
+    loader.connectedPort = 0;
+    loader.transferActive = 0;
+    CloseCom(1);
+    if (loader.bytesSent != static_cast<int32_t>(image.size()))
+        std::fprintf(stderr, "worker sent %d of %zu bytes\n", loader.bytesSent.load(), image.size());
+    return static_cast<double>(image.size()) / seconds;
+}
+
+// Five pairs, bare loop then worker; the figure is the median of the pairs'
+// ratios, so that a burst of load on the machine lands on one pair only.
+void benchStreaming()
+{
+    std::vector<uint8_t> image(kStreamBytes, 0x5A);
+    std::vector<double> bare, worker, ratios;
+    double cpuBare = 0, cpuWorker = 0, wallBare = 0, wallWorker = 0;
+    for (int run = 0; run < 5; ++run) {
+        double c = cpuNow(), w = now();
+        bare.push_back(bareLoopBytesPerSecond());
+        cpuBare += cpuNow() - c;
+        wallBare += now() - w;
+        c = cpuNow();
+        w = now();
+        worker.push_back(workerBytesPerSecond(image));
+        cpuWorker += cpuNow() - c;
+        wallWorker += now() - w;
+        ratios.push_back(worker.back() / bare.back());
+    }
+    row("streaming_vs_bare_loop", median(worker) / 1e6, "MB/s", "bare loop MB/s",
+        median(bare) / 1e6, median(ratios));
+    // CPU of the whole process (sender and drain) per second of streaming.
+    row("streaming_cpu_vs_bare_loop", 100.0 * cpuWorker / wallWorker, "% CPU", "bare loop % CPU",
+        100.0 * cpuBare / wallBare, (cpuWorker / wallWorker) / (cpuBare / wallBare));
+}
+
+// ---------------------------------------------------------------------------
+
+void benchChecksum()
+{
+    const size_t size = 32u << 20;
+    std::vector<uint8_t> bytes(size);
+    std::mt19937 gen(7);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(gen() % 255);  // never 255: memchr reads it all
+    std::vector<double> sum, scan;
+    volatile uint32_t sink = 0;
+    for (int run = 0; run < 15; ++run) {
+        double start = now();
+        sink = sink + static_cast<uint32_t>(Checksum(bytes.data(), static_cast<uint32_t>(size)));
+        sum.push_back(now() - start);
+        start = now();
+        sink = sink + (std::memchr(bytes.data(), 255, size) == nullptr ? 1u : 0u);
+        scan.push_back(now() - start);
+    }
+    const double gbSum = size / *std::min_element(sum.begin(), sum.end()) / 1e9;
+    const double gbScan = size / *std::min_element(scan.begin(), scan.end()) / 1e9;
+    row("checksum_vs_memory_read_32MiB", gbSum, "GB/s", "memchr GB/s", gbScan, gbSum / gbScan);
+}
+
+// ---------------------------------------------------------------------------
+
+void benchReply()
+{
+    Pty pty;
+    mapComPorts("1=" + pty.path);
+    if (OpenComConfig(1, "", 115200, 0, 8, 1, 512, -1) != 0)
+        std::exit(1);
+    SetComTime(1, 1.0);
+    freshLoader();
+    loader.bootloaderFound = 1;  // a reply, not a banner
+    const std::string reply(4999, 'r');
+    std::atomic<bool> written{false};
+    std::thread camera([&] {
+        size_t done = 0;
+        while (done < reply.size()) {
+            const ssize_t n = ::write(pty.master, reply.data() + done, reply.size() - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+        }
+        written = true;
+    });
+    // The terminal's own queue holds 4095 bytes; the rest follows while the
+    // callback reads, well within the 1 ms it pauses per byte.
+    const double deadline = now() + 10.0;
+    while (!written && GetInQLen(1) < 4095 && now() < deadline)
+        runEventsFor(0.001);
+    ResetTextBox(loader.panel, TEXTBOX, "");
+    const double start = now();
+    ReceptionRS(1, 1, nullptr);
+    const double seconds = now() - start;
+    camera.join();
+    std::string logged;
+    GetCtrlVal(loader.panel, TEXTBOX, &logged);
+    if (logged.size() != reply.size())
+        std::fprintf(stderr, "reply: the chunk held %zu bytes, not 4999\n", logged.size());
+    CloseCom(1);
+    row("reply_4999_bytes_s", seconds, "s", "4999 x 1 ms", 4.999, seconds / 4.999);
+}
+
+// ---------------------------------------------------------------------------
+
+// The real loader against the simulated camera at 115200 baud: from the
+// camera's START OK being acted on to its FILE OK (every image byte heard).
+void benchLineRate(const char *simcam)
+{
+    const int imageSize = 65536;
+    int out[2];
+    if (::pipe(out) != 0)
+        std::exit(1);
+    const pid_t camera = ::fork();
+    if (camera == 0) {
+        ::dup2(out[1], 1);
+        ::execl(simcam, simcam, "--rate", "11520", "--quiet", "--file-ok", "0", "--erase", "0.05",
+                "--program", "0.05", "--banner-period", "0.05", nullptr);
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    char line[256] = {};
+    size_t got = 0;
+    while (got < sizeof line - 1) {
+        const ssize_t n = ::read(out[0], line + got, 1);
+        if (n <= 0 || line[got] == '\n')
+            break;
+        ++got;
+    }
+    line[got] = '\0';
+    mapComPorts(std::string("1=") + line);
+
+    freshLoader();
+    EtatMarche(loader.panel);
+    OuvertureCom();
+    double acknowledged = 0;
+    runEventsFor(30.0, [&] {
+        if (acknowledged == 0 && loader.startAcknowledged)
+            acknowledged = now();
+        return loader.reportedStep >= kStepFileReceived;
+    });
+    const double seconds = now() - acknowledged;
+    const bool whole = loader.reportedStep >= kStepFileReceived && loader.bytesSent == imageSize;
+    Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+    ::kill(camera, SIGTERM);
+    ::waitpid(camera, nullptr, 0);
+    if (!whole) {
+        std::fprintf(stderr, "line rate: the update did not get through\n");
+        return;
+    }
+    const double rate = imageSize / seconds;
+    row("line_rate_efficiency", rate, "B/s", "line B/s", 11520, rate / 11520);
+}
+
+// ---------------------------------------------------------------------------
+
+void benchIdleCpu()
+{
+    freshLoader();
+    runEventsFor(0.3);
+    double cpu = cpuNow(), wall = now();
+    runEventsFor(3.0);
+    const double bare = 100.0 * (cpuNow() - cpu) / (now() - wall);
+
+    std::vector<Pty> ptys(5);
+    std::string pairs;
+    for (size_t i = 0; i < ptys.size(); ++i) {
+        pairs += (i ? "," : "") + std::to_string(i + 1) + "=" + ptys[i].path;
+        ptys[i].closeSlave();  // the loader holds the only slave
+    }
+    mapComPorts(pairs);
+    EtatMarche(loader.panel);
+    OuvertureCom();
+    runEventsFor(0.3);
+    cpu = cpuNow();
+    wall = now();
+    runEventsFor(3.0);
+    const double scanning = 100.0 * (cpuNow() - cpu) / (now() - wall);
+    Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+    row("idle_cpu_scanning_percent", scanning, "% CPU", "bare event loop % CPU", bare,
+        bare > 0 ? scanning / bare : 0.0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> figures;
+    const char *simcam = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--simcam") == 0 && i + 1 < argc)
+            simcam = argv[++i];
+        else
+            figures.emplace_back(argv[i]);
+    }
+    if (figures.empty())
+        figures = {"checksum", "streaming", "reply", "idlecpu"};
+
+    // A package of two 64 KiB images in a folder of our own.
+    char folder[] = "/tmp/quorvel-bench-XXXXXX";
+    if (!::mkdtemp(folder))
+        return 1;
+    std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s/vers.kq", folder);
+    if (std::FILE *f = std::fopen(loader.packagePath, "wb")) {
+        std::fputs("1.5 65536 2.05 65536\n", f);
+        std::mt19937 gen(3);
+        for (int i = 0; i < 2 * 65536; ++i)
+            std::fputc(static_cast<int>(gen() & 0xFF), f);
+        std::fclose(f);
+    }
+    LectureEntete();
+
+    InitRunTime(argc, argv);
+    RegisterCtrlCallback("Transfert", Transfert);
+    RegisterPanelCallback("Sortir", Sortir);
+    loader.panel = LoadPanel(0, "Quorvel.uir", PANEL);
+    if (loader.panel <= 0) {
+        std::fprintf(stderr, "the panel did not load\n");
+        return 1;
+    }
+    for (const std::string &f : figures) {
+        if (f == "checksum")
+            benchChecksum();
+        else if (f == "streaming")
+            benchStreaming();
+        else if (f == "reply")
+            benchReply();
+        else if (f == "idlecpu")
+            benchIdleCpu();
+        else if (f == "linerate" && simcam)
+            benchLineRate(simcam);
+        else {
+            std::fprintf(stderr, "unknown figure %s (or linerate without --simcam)\n", f.c_str());
+            return 2;
+        }
+    }
+    std::remove(loader.packagePath);
+    ::rmdir(folder);
+    return 0;
+}

@@ -1,0 +1,547 @@
+// In-memory serial ports: the backend of serial_memory.h.
+#include "serial_memory.h"
+#include "serial_backend.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct MemoryPort {
+    bool present = false;         // a device is plugged in behind the number
+    bool open = false;
+    bool hungUp = false;          // unplugged while open: failed until closed
+    std::deque<unsigned char> input;  // what the camera sent, not yet read
+    std::string written;          // everything accepted since the plug
+    std::vector<MemoryWrite> writes;  // the same, one entry per ComWrt
+    long long writeBudget = -1;   // bytes the cable still accepts, -1 = no limit
+    int shortWriteLimit = -1;     // bytes accepted per ComWrt, -1 = all
+    double timeoutSeconds = 10.0;
+    // Receive callback and the object of the installing thread it is posted to.
+    ComCallbackPtr callback = nullptr;
+    void *callbackData = nullptr;
+    QPointer<QObject> context;
+    bool posted = false;          // a callback call is queued and not yet run
+    unsigned long posting = 0;    // which queued call is the live one
+    bool inCallback = false;
+    std::vector<std::string> callbackReads;
+    // Hang-up callback: posted once to the installing thread when the cable
+    // is pulled from the open port.
+    ComCallbackPtr hangUpCallback = nullptr;
+    void *hangUpData = nullptr;
+    QPointer<QObject> hangUpContext;
+    int lastOpenResult = 0;       // what the last open returned, for GetComOpenFailure
+    int injectedErrno = 0;        // ComInjectOpenError: opens fail as refused
+    std::string injectedHolder;
+    int injectedHolderPid = 0;
+};
+
+struct Ports {
+    std::mutex mutex;  // guards everything below
+    std::condition_variable arrived;  // bytes fed: a waiting ComRdByte looks again
+    std::array<MemoryPort, kComMaxPort + 1> ports;  // index = COM number
+    int callbacksPending = 0;
+    unsigned long nextPosting = 1;  // numbers the queued calls, never reused
+};
+
+Ports &table()
+{
+    static Ports ports;
+    return ports;
+}
+
+// A number per thread, so that a test can tell two writers apart.
+int writerNumber()
+{
+    static std::atomic<int> next{1};
+    thread_local const int number = next++;
+    return number;
+}
+
+bool validPort(int port)
+{
+    return port >= 1 && port <= kComMaxPort;
+}
+
+// The state every call but open and close checks first. Caller holds the lock.
+int usable(const MemoryPort &p)
+{
+    if (!p.open)
+        return kComNotOpen;
+    return p.hungUp ? kComHangUp : 0;
+}
+
+void deliver(int port, unsigned long posting);
+
+// Queues one callback call on the installing thread when bytes wait and none
+// is queued. Caller holds the lock.
+void postCallback(Ports &t, int port)
+{
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (p.posted || p.inCallback || !p.callback || !p.context || usable(p) != 0 || p.input.empty())
+        return;
+    p.posted = true;
+    p.posting = t.nextPosting++;
+    ++t.callbacksPending;
+    QObject *context = p.context.data();
+    const unsigned long posting = p.posting;
+    QMetaObject::invokeMethod(context, [port, posting] { deliver(port, posting); },
+                              Qt::QueuedConnection);
+}
+
+// Runs on the installing thread: calls the callback without the lock (it
+// reads, closes and reopens ports), records what it read, and posts again
+// while bytes remain, as a readable descriptor fires again.
+void deliver(int port, unsigned long posting)
+{
+    Ports &t = table();
+    ComCallbackPtr callback = nullptr;
+    void *data = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+        if (!p.posted || p.posting != posting)
+            return;  // withdrawn when the callback was removed or the port reset
+        p.posted = false;
+        if (!p.callback || usable(p) != 0 || p.input.empty()) {
+            --t.callbacksPending;
+            return;
+        }
+        callback = p.callback;
+        data = p.callbackData;
+        p.inCallback = true;
+        p.callbackReads.emplace_back();
+    }
+    callback(port, 1, data);
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.ports[static_cast<std::size_t>(port)].inCallback = false;
+    --t.callbacksPending;
+    postCallback(t, port);
+}
+
+// Removes the callback and withdraws a queued call. Caller holds the lock.
+void dropCallback(Ports &t, MemoryPort &p)
+{
+    if (p.posted) {
+        p.posted = false;
+        --t.callbacksPending;
+    }
+    p.callback = nullptr;
+    p.callbackData = nullptr;
+    if (p.context)
+        p.context->deleteLater();  // a queued call dies with it
+    p.context = nullptr;
+    p.hangUpCallback = nullptr;
+    p.hangUpData = nullptr;
+    if (p.hangUpContext)
+        p.hangUpContext->deleteLater();
+    p.hangUpContext = nullptr;
+}
+
+// The open's result, kept for GetComOpenFailure. Caller holds the lock.
+int opened(MemoryPort &p, int result)
+{
+    p.lastOpenResult = result;
+    return result;
+}
+
+int memoryOpenComConfig(int port, const char * /*deviceName*/, long baudRate, int parity,
+                        int dataBits, int stopBits, int, int)
+{
+    if (!validPort(port) || baudRate <= 0 || parity < 0 || parity > 2 || dataBits < 5
+        || dataBits > 8 || stopBits < 1 || stopBits > 2)
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (p.open && !p.hungUp)
+        return opened(p, 0);  // reconfigured in place, callback kept
+    if (p.open)
+        dropCallback(t, p);  // a failed port is opened afresh without callback
+    if (!p.present) {
+        p.open = false;
+        return opened(p, kComNoDevice);
+    }
+    if (p.injectedErrno != 0) {
+        p.open = false;
+        return opened(p, p.injectedErrno == EBUSY ? kComBusy : kComSystemError);
+    }
+    p.open = true;
+    p.hungUp = false;
+    p.timeoutSeconds = 10.0;
+    return opened(p, 0);
+}
+
+int memoryCloseCom(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (!p.open)
+        return kComNotOpen;
+    dropCallback(t, p);
+    p.open = false;
+    p.hungUp = false;
+    p.input.clear();
+    return 0;
+}
+
+int memorySetComTime(int port, double timeoutSeconds)
+{
+    if (!validPort(port) || !(timeoutSeconds >= 0.0))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (const int state = usable(p))
+        return state;
+    p.timeoutSeconds = timeoutSeconds;
+    return 0;
+}
+
+int memoryCheckedPort(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    return usable(t.ports[static_cast<std::size_t>(port)]);
+}
+
+int memorySetMode(int port, int on)
+{
+    return on != 0 && on != 1 ? kComArgumentError : memoryCheckedPort(port);
+}
+
+int memoryFlushInQ(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (const int state = usable(p))
+        return state;
+    p.input.clear();
+    return 0;
+}
+
+int memoryInstallComCallback(int port, int eventMask, int, int, ComCallbackPtr callback,
+                             void *callbackData)
+{
+    if (!validPort(port) || eventMask < 0 || (eventMask != 0 && (eventMask & 1) == 0)
+        || (eventMask != 0 && !callback))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (!p.open)
+        return kComNotOpen;
+    if (eventMask == 0) {
+        dropCallback(t, p);
+        return 0;
+    }
+    if (p.hungUp)
+        return kComHangUp;
+    if (!QCoreApplication::instance() || !QThread::currentThread()->eventDispatcher())
+        return kComArgumentError;  // no event loop here to deliver the callback
+    if (p.context && p.context->thread() != QThread::currentThread())
+        dropCallback(t, p);
+    if (!p.context)
+        p.context = new QObject;  // lives on this thread; deleted with the callback
+    p.callback = callback;
+    p.callbackData = callbackData;
+    postCallback(t, port);
+    return 0;
+}
+
+int memoryGetInQLen(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    const MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (const int state = usable(p))
+        return state;
+    return static_cast<int>(p.input.size());
+}
+
+int memoryComRdByte(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Ports &t = table();
+    std::unique_lock<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    const auto deadline = std::chrono::steady_clock::now()
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+              std::chrono::duration<double>(p.timeoutSeconds));
+    for (;;) {
+        if (const int state = usable(p))
+            return state;
+        if (!p.input.empty())
+            break;
+        if (t.arrived.wait_until(lock, deadline) == std::cv_status::timeout && p.input.empty())
+            return usable(p) ? usable(p) : kComTimeout;
+    }
+    const unsigned char byte = p.input.front();
+    p.input.pop_front();
+    if (p.inCallback)
+        p.callbackReads.back().push_back(static_cast<char>(byte));
+    return byte;
+}
+
+int memoryComWrt(int port, const char *buffer, int count)
+{
+    if (!validPort(port) || count < 0 || (count > 0 && !buffer))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (const int state = usable(p))
+        return state;
+    if (count == 0)
+        return 0;
+    long long accepted = count;
+    if (p.shortWriteLimit >= 0 && p.shortWriteLimit < accepted)
+        accepted = p.shortWriteLimit;
+    if (p.writeBudget >= 0 && p.writeBudget < accepted)
+        accepted = p.writeBudget;
+    if (p.writeBudget >= 0)
+        p.writeBudget -= accepted;
+    if (accepted == 0)
+        return kComTimeout;  // nothing went out within the time-out
+    p.written.append(buffer, static_cast<std::size_t>(accepted));
+    p.writes.push_back({std::string(buffer, static_cast<std::size_t>(accepted)), writerNumber()});
+    return static_cast<int>(accepted);
+}
+
+int memoryComErrno(int port)
+{
+    return validPort(port) ? 0 : kComArgumentError;
+}
+
+const char *memoryComDevicePath(int port)
+{
+    thread_local std::string path;
+    path = validPort(port) ? "memory:" + std::to_string(port) : std::string();
+    return path.c_str();
+}
+
+void memoryComInjectShortWrite(int port, int maxBytes)
+{
+    if (!validPort(port))
+        return;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.ports[static_cast<std::size_t>(port)].shortWriteLimit = maxBytes < 0 ? -1 : maxBytes;
+}
+
+// Runs on the installing thread; nothing when the port was closed, or its
+// hang-up callback removed, since the cable was pulled.
+void deliverHangUp(int port, QObject *context)
+{
+    ComCallbackPtr callback = nullptr;
+    void *data = nullptr;
+    {
+        Ports &t = table();
+        std::lock_guard<std::mutex> lock(t.mutex);
+        MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+        if (p.hangUpContext.data() != context || !p.hangUpCallback || !p.hungUp)
+            return;
+        callback = p.hangUpCallback;
+        data = p.hangUpData;
+    }
+    callback(port, kComEventHangUp, data);
+}
+
+int memoryGetComOpenFailure(int port, ComOpenFailure *failure)
+{
+    if (!validPort(port) || !failure)
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    const MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    *failure = ComOpenFailure{};
+    failure->error = p.lastOpenResult;
+    if (p.lastOpenResult == kComSystemError || p.lastOpenResult == kComBusy) {
+        failure->systemErrno = p.injectedErrno;
+        std::snprintf(failure->holder, sizeof failure->holder, "%s", p.injectedHolder.c_str());
+        failure->holderPid = p.injectedHolderPid;
+    }
+    if (p.lastOpenResult != kComNoDevice)
+        std::snprintf(failure->device, sizeof failure->device, "memory:%d", port);
+    return 0;
+}
+
+int memoryInstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackData)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (!p.open)
+        return kComNotOpen;
+    if (p.hangUpContext)
+        p.hangUpContext->deleteLater();
+    p.hangUpContext = nullptr;
+    p.hangUpCallback = callback;
+    p.hangUpData = callback ? callbackData : nullptr;
+    if (callback && QCoreApplication::instance() && QThread::currentThread()->eventDispatcher())
+        p.hangUpContext = new QObject;  // lives on this thread, where the call is posted
+    return 0;
+}
+
+void memoryComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid)
+{
+    if (!validPort(port))
+        return;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    p.injectedErrno = systemErrno;
+    p.injectedHolder = holderProgram ? holderProgram : "";
+    p.injectedHolderPid = holderPid;
+}
+
+template <typename Result, typename Read>
+Result readPort(int port, Read read)
+{
+    if (!validPort(port))
+        return Result();
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    return read(t.ports[static_cast<std::size_t>(port)]);
+}
+
+} // namespace
+
+const SerialBackend kMemorySerialBackend = {
+    memoryOpenComConfig, memoryCloseCom,  memorySetComTime,    memorySetMode,
+    memorySetMode,       memoryFlushInQ,  memoryCheckedPort,   memoryInstallComCallback,
+    memoryGetInQLen,     memoryComRdByte, memoryComWrt,        memoryComErrno,
+    memoryComDevicePath, memoryComInjectShortWrite, memoryGetComOpenFailure,
+    memoryInstallComHangUpCallback, memoryComInjectOpenError,
+};
+
+void UseMemorySerial(bool on)
+{
+    selectSerialBackend(on ? &kMemorySerialBackend : &kPosixSerialBackend);
+}
+
+void MemorySerialReset()
+{
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    for (MemoryPort &p : t.ports) {
+        dropCallback(t, p);
+        p = MemoryPort();
+    }
+    t.arrived.notify_all();
+}
+
+void MemoryPortPlug(int port)
+{
+    if (!validPort(port))
+        return;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (p.present && !p.hungUp)
+        return;
+    p.present = true;
+    p.written.clear();
+    p.writes.clear();
+    p.writeBudget = -1;
+    p.callbackReads.clear();
+}
+
+void MemoryPortUnplug(int port)
+{
+    if (!validPort(port))
+        return;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    p.present = false;
+    p.input.clear();
+    if (p.open && !p.hungUp) {
+        p.hungUp = true;
+        // Once per open, from the event loop, as a real port reports it.
+        if (p.hangUpCallback && p.hangUpContext) {
+            QObject *context = p.hangUpContext.data();
+            QMetaObject::invokeMethod(context, [port, context] { deliverHangUp(port, context); },
+                                      Qt::QueuedConnection);
+        }
+    }
+    t.arrived.notify_all();
+}
+
+void MemoryPortFeed(int port, const std::string &bytes)
+{
+    if (!validPort(port))
+        return;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (usable(p) != 0)
+        return;
+    p.input.insert(p.input.end(), bytes.begin(), bytes.end());
+    t.arrived.notify_all();
+    postCallback(t, port);
+}
+
+int MemoryPortWaiting(int port)
+{
+    return readPort<int>(port, [](const MemoryPort &p) { return static_cast<int>(p.input.size()); });
+}
+
+std::string MemoryPortWritten(int port)
+{
+    return readPort<std::string>(port, [](const MemoryPort &p) { return p.written; });
+}
+
+std::vector<MemoryWrite> MemoryPortWrites(int port)
+{
+    return readPort<std::vector<MemoryWrite>>(port, [](const MemoryPort &p) { return p.writes; });
+}
+
+void MemoryPortWriteBudget(int port, long long bytes)
+{
+    if (!validPort(port))
+        return;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.ports[static_cast<std::size_t>(port)].writeBudget = bytes < 0 ? -1 : bytes;
+}
+
+std::vector<std::string> MemoryPortCallbackReads(int port)
+{
+    return readPort<std::vector<std::string>>(port,
+                                              [](const MemoryPort &p) { return p.callbackReads; });
+}
+
+int MemorySerialCallbacksPending()
+{
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    return t.callbacksPending;
+}

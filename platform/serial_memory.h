@@ -1,0 +1,57 @@
+// In-memory serial ports for tests and fuzzers: the dialogue, the worker and
+// the update control run on them as on real ports, with no device and no
+// pseudo-terminal. The test plays the camera: it plugs a port in, feeds the
+// bytes the camera says, reads back what the program wrote, pulls the cable
+// or makes writes come back short.
+//
+// UseMemorySerial(true) routes every call of serial.h to these ports until
+// UseMemorySerial(false); switch only while no port is open. The memory
+// ports behave as serial.h describes, except that nothing waits on a line:
+// a write is accepted at once (or cut short as injected, without the stall),
+// and the receive callback is posted to the installing thread's event loop
+// whenever bytes are waiting, once per pass while they stay.
+//
+// Every function here may be called from any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+void UseMemorySerial(bool on);
+
+// Removes every memory port, open or not, with its bytes and its records.
+void MemorySerialReset();
+
+// A device appears behind COM `port` (1..kComMaxPort): the port can be
+// opened. Plugging a port again after an unplug gives a fresh device.
+void MemoryPortPlug(int port);
+// The cable is pulled: an open port is left failed (kComHangUp, callback
+// no longer called) until closed; a later open finds no device.
+void MemoryPortUnplug(int port);
+
+// The camera sends `bytes`: they wait in the port's input queue (dropped
+// when the port is not open, as a line nobody listens to).
+void MemoryPortFeed(int port, const std::string &bytes);
+// Bytes still waiting in the input queue.
+int MemoryPortWaiting(int port);
+
+// Everything the program wrote on the port since it was plugged, in order.
+std::string MemoryPortWritten(int port);
+// One ComWrt as the cable took it: the accepted bytes and which thread
+// wrote them (a number of its own per thread, from 1 on).
+struct MemoryWrite {
+    std::string bytes;
+    int writer;
+};
+// Every ComWrt since the plug that got at least one byte through, in order.
+std::vector<MemoryWrite> MemoryPortWrites(int port);
+
+// The cable accepts `bytes` more bytes in all, then every write comes back
+// short (-1: no limit, the default).
+void MemoryPortWriteBudget(int port, long long bytes);
+
+// The bytes the program read with ComRdByte during each call of the
+// receive callback, one entry per call.
+std::vector<std::string> MemoryPortCallbackReads(int port);
+// Receive callbacks now running or posted and not yet run on any port.
+int MemorySerialCallbacksPending();
