@@ -6,6 +6,7 @@
 //     a NUL as a C text does); its fields "version size version size" are
 //     read in order, blanks or tabs before each, and the first field that is
 //     not a number of its kind leaves the rest unread and unchanged;
+//   - a header that did not give all four numbers loads no image at all;
 //   - image k starts after the first line feed, behind the images before it,
 //     and loads only when the file holds all its bytes; a size of 0 always
 //     loads; a negative size never does;
@@ -36,6 +37,7 @@ struct Header {
     // A real below the smallest normal double, or a field of 64 characters
     // or more (the loader reads at most 64): either reading is fair.
     bool ambiguous = false;
+    bool complete = false;  // all four fields were read
 };
 
 constexpr size_t kLongestNumber = 63;  // longer runs are not modelled
@@ -146,7 +148,7 @@ Header referenceHeader(const std::string &file)
     if (readReal(line, at, &h.versions[0], &h.ambiguous)
         && readInteger(line, at, &h.sizes[0], &h.ambiguous)
         && readReal(line, at, &h.versions[1], &h.ambiguous))
-        readInteger(line, at, &h.sizes[1], &h.ambiguous);
+        h.complete = readInteger(line, at, &h.sizes[1], &h.ambiguous);
     return h;
 }
 
@@ -234,8 +236,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Header expected = referenceHeader(file);
     loader.packageVersions[0] = loader.packageVersions[1] = -7.0;
     loader.packageSizes[0] = loader.packageSizes[1] = -7;
+    loader.packageHeaderRead = 0;
     LectureEntete();
+    const bool complete = expected.ambiguous ? loader.packageHeaderRead != 0 : expected.complete;
     if (!expected.ambiguous) {
+        check((loader.packageHeaderRead != 0) == expected.complete, "header completeness differs");
         for (int k = 0; k < 2; ++k) {
             check(loader.packageSizes[k] == expected.sizes[k], "header size differs");
             // Both read the same decimal text: the nearest double, exactly.
@@ -256,7 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                   "INFO line differs");
         }
         std::string image;
-        const bool loads = referenceImage(file, loader.packageSizes, k, &image);
+        const bool loads = complete && referenceImage(file, loader.packageSizes, k, &image);
         loader.imageChecksum = 0x5EED;
         const int result = ChecksumFichier(k);
         check((result == 0) == loads, loads ? "a whole image did not load" : "a bad image loaded");
