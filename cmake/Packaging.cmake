@@ -51,8 +51,12 @@ else()
 endif()
 
 # Debian keeps changelogs and manuals compressed, without time stamps.
+set(pages quorvel.1 quorvel-pack.1 quorvel-simcam.1)
+if(TARGET quorvel-ports)
+  list(APPEND pages quorvel-ports.1)
+endif()
 set(compressed)
-foreach(page quorvel.1 quorvel-pack.1 quorvel-simcam.1)
+foreach(page ${pages})
   add_custom_command(OUTPUT ${generated}/${page}.gz
                      COMMAND gzip -9nc ${packaging}/${page} > ${generated}/${page}.gz
                      DEPENDS ${packaging}/${page} VERBATIM)
