@@ -6,7 +6,8 @@
 //
 //   - nothing on any port's wire but "START", each followed by at most one
 //     16-byte header that announces one of the package's images, then bytes
-//     of that image from its first on, in order;
+//     of that image from its first on, in order; a header the cable cut
+//     short (a write of fewer than 16 bytes) is followed by nothing at all;
 //   - the image bytes after one header are written by one thread (never two
 //     workers);
 //   - no worker runs while no product is known;
@@ -34,6 +35,7 @@
 #include <QEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -136,8 +138,12 @@ void checkWire(int port)
             break;
         if (wire.compare(at, 5, "START") == 0)
             continue;
-        if (wire.size() - at < 16)
-            fail("a header cut short", port);
+        // The header runs up to the next START (no header or image byte is
+        // an 'S'), at most 16 bytes. Fewer only when the cable stopped taking
+        // bytes in the middle of it: then nothing but a later START follows.
+        const size_t nextStart = wire.find('S', at);
+        const size_t headerLength = std::min<size_t>(16, (nextStart == std::string::npos ? wire.size()
+                                                                                       : nextStart) - at);
         int image = -1;
         for (int k = 0; k < 2; ++k) {
             char header[17];
@@ -146,11 +152,17 @@ void checkWire(int port)
                 sum += c;
             std::snprintf(header, sizeof header, "%08X%08X", static_cast<unsigned>(images[k].size()),
                           ~sum);
-            if (wire.compare(at, 16, header) == 0)
+            if (wire.compare(at, headerLength, header, headerLength) == 0)
                 image = k;
         }
         if (image < 0)
             fail("a header that announces no image of the package", port);
+        if (headerLength < 16) {
+            if (MemoryPortWrites(port).empty() || writes[write].bytes.size() >= 16)
+                fail("a header cut short by the program", port);
+            advance(headerLength);
+            continue;
+        }
         advance(16);
         size_t sent = 0;
         int writer = 0;
