@@ -129,10 +129,12 @@ bool accepterStartOk(const char *chunk)
         CmtDiscardThreadPool(loader.threadPool);
         loader.threadPool = 0;
     }
-    if (ChecksumFichier(loader.productIndex) != 0) {
+    if (const int loaded = ChecksumFichier(loader.productIndex); loaded != 0) {
         // No header and no byte of a partial image may reach the camera.
         SetCtrlVal(loader.panel, TEXTBOX, chunk);
-        SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_BAD_IMAGE, loader.language));
+        SetCtrlVal(loader.panel, TEXTBOX,
+                   Msg(loaded == kPackageChanged ? MSG_PACKAGE_CHANGED : MSG_BAD_IMAGE,
+                       loader.language));
         loader.transferActive = 0;
         ArretCom();
         return true;

@@ -91,6 +91,11 @@ const char *const kCatalogue[MSG_COUNT][2] = {
      "to give it to the 'dialout' group (a udev rule).\n",
      "COM%i (%s) : accès refusé, et aucun groupe ne peut utiliser ce périphérique. Demandez à "
      "l'administrateur de le confier au groupe 'dialout' (une règle udev).\n"},
+    /* MSG_PACKAGE_CHANGED */
+    {"\n'vers.kq' has changed since Quorvel started: nothing was sent. Restart Quorvel to "
+     "update from the new package.\n",
+     "\n'vers.kq' a changé depuis le lancement de Quorvel : rien n'a été envoyé. Relancez "
+     "Quorvel pour mettre à jour avec le nouveau package.\n"},
 };
 
 } // namespace

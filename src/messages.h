@@ -40,6 +40,7 @@ enum MessageId {
     MSG_NO_PORT_OPENED,     // no argument
     MSG_CAMERA_DISCONNECTED, // no argument
     MSG_PORT_DENIED_ADMIN,  // %i COM, %s device: permission denied, no group may use it
+    MSG_PACKAGE_CHANGED,    // log line when vers.kq was replaced since start-up
     MSG_COUNT
 };
 

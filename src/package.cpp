@@ -21,6 +21,17 @@ double megabytes(int32_t size)
     return static_cast<double>(static_cast<uint32_t>(size)) / std::pow(2.0, 20.0);
 }
 
+// True when `line` gives the four numbers the start-up read gave. Only the
+// first kHeaderMaxLength bytes of a line count, as at start-up.
+bool headerIsTheOneRead(const char *line)
+{
+    double versions[2] = {0.0, 0.0};
+    int32_t sizes[2] = {0, 0};
+    return AnalyseEntete(line, versions, sizes) && sizes[0] == loader.packageSizes[0]
+           && sizes[1] == loader.packageSizes[1] && versions[0] == loader.packageVersions[0]
+           && versions[1] == loader.packageVersions[1];
+}
+
 } // namespace
 
 bool AnalyseEntete(const char *line, double versions[2], int32_t sizes[2])
@@ -133,15 +144,26 @@ int ChecksumFichier(int index)
     std::free(loader.imageBuffer.exchange(buffer));
 
     long long bytesRead = 0;
+    bool sameHeader = true;
     if (std::FILE *f = std::fopen(loader.packagePath, "rb")) {
+        // The header is read again from the file the image comes from: a
+        // package replaced since start-up lays its images out differently,
+        // and the announced bytes would be a slice of the wrong ones.
+        char line[kHeaderMaxLength + 1] = {};
+        int length = 0;
         int c;
         do {  // the header ends at the first line feed
             c = std::fgetc(f);
+            if (c != EOF && length < kHeaderMaxLength)
+                line[length++] = static_cast<char>(c);
         } while (c != EOF && c != '\n');
-        if (c == '\n' && std::fseek(f, static_cast<long>(offset), SEEK_CUR) == 0)
+        sameHeader = headerIsTheOneRead(line);
+        if (c == '\n' && sameHeader && std::fseek(f, static_cast<long>(offset), SEEK_CUR) == 0)
             bytesRead = static_cast<long long>(std::fread(buffer, 1, static_cast<size_t>(size), f));
         std::fclose(f);
     }
+    if (!sameHeader)
+        return kPackageChanged;
     if (bytesRead != loader.packageSizes[index] || bytesRead != size)
         return -1;
     loader.imageChecksum = Checksum(buffer, static_cast<uint32_t>(size));

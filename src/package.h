@@ -33,10 +33,14 @@ void LectureEntete();
 long long LongueurEntete(const char *path);
 // Selects image `index` (0 or 1): sets imageSize and shows the update line in INFO. Returns 0.
 int VerifFichier(int index);
+// ChecksumFichier's result when vers.kq no longer holds the header read at
+// start-up: it was replaced or rewritten while the program ran.
+constexpr int kPackageChanged = -2;
 // Loads image `index` into a new imageBuffer and stores its checksum.
-// Returns 0 when the whole image was read, -1 otherwise (imageChecksum then
-// unchanged), and always -1 when the header was not read at start-up.
-// Must not be called while a worker may still read the buffer.
+// Returns 0 when the whole image was read, kPackageChanged when the file's
+// header is no longer the one read at start-up, -1 otherwise; imageChecksum
+// is unchanged unless 0 is returned. Always -1 when the header was not read
+// at start-up. Must not be called while a worker may still read the buffer.
 int ChecksumFichier(int index);
 // Bitwise complement of the wrapping 32-bit sum of the bytes, as unsigned.
 int32_t Checksum(const uint8_t *data, uint32_t length);

@@ -1,5 +1,6 @@
 // Updates that must end with nothing sent after "START": a package whose
-// header was never read, and a worker thread that cannot be had. In both
+// header was never read or was replaced since, and a worker thread that
+// cannot be had. In both
 // cases the log says why, the update ends, and the next one works.
 #include "loader_state.h"
 #include "messages.h"
@@ -111,6 +112,48 @@ private slots:
         });
         QVERIFY(shown);  // start-up itself refused nothing
         QCOMPARE(result, 0);
+    }
+
+    // A new vers.kq is put beside the running program (a new firmware
+    // release, copied in and renamed over the old one). The header read at
+    // start-up no longer describes the file, so the camera is sent nothing;
+    // with the original package back, the next update sends it whole.
+    void packageReplacedAfterStartUpIsNeverSent()
+    {
+        const QByteArray images = randomImage(3000 + 10, 73);
+        QVERIFY(writePackage(packagePath(), "1.5 3000 2.05 10\n", images));
+        ScriptedCamera camera;
+        qputenv("QUORVEL_COM_PORTS", ("4=" + camera.line.path).toLocal8Bit());
+
+        runProgram([&] {
+            const QString replacement = packagePath() + ".new";
+            QVERIFY(writePackage(replacement, "1.6 2600 2.10 400\n", randomImage(3000, 74)));
+            QFile::remove(packagePath());
+            QVERIFY(QFile::rename(replacement, packagePath()));
+
+            pressStart();
+            camera.announcing = true;
+            QTRY_VERIFY_WITH_TIMEOUT(camera.heardNow() == "START", 10000);
+            QVERIFY(camera.line.send("START OK\r\n"));
+            const QString changed = QString::fromUtf8(Msg(MSG_PACKAGE_CHANGED, 0)).trimmed();
+            QTRY_VERIFY_WITH_TIMEOUT(log().contains(changed), kUpdateTimeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(loader.connectedPort == 0, 5000);
+            QVERIFY(idle());
+            QTest::qWait(300);
+            QCOMPARE(camera.heardNow(), QByteArray("START"));
+            QVERIFY(!log().contains("Operation successful!"));
+
+            QVERIFY(writePackage(packagePath(), "1.5 3000 2.05 10\n", images));
+            camera.heard.clear();
+            pressStart();
+            QTRY_VERIFY_WITH_TIMEOUT(camera.heardNow() == "START", 10000);
+            QVERIFY(camera.line.send("START OK\r\n"));
+            const QByteArray image = images.left(3000);
+            const QByteArray expected = "START" + headerFor(image) + image;
+            QTRY_VERIFY_WITH_TIMEOUT(camera.heardNow().size() >= expected.size(), 10000);
+            QCOMPARE(camera.heard, expected);
+            click("STOP");
+        });
     }
 
     // The worker's thread cannot be created, or the worker not scheduled:

@@ -162,6 +162,39 @@ private slots:
         QCOMPARE(static_cast<quint32>(loader.imageChecksum), 0xFFFFFFFFu);
     }
 
+    // The package is replaced after start-up read its header. A header that
+    // no longer gives the same four numbers means other images at other
+    // offsets: nothing loads. The same numbers mean the same layout, and the
+    // image is the one the file now holds.
+    void packageReplacedSinceStartUp_data()
+    {
+        QTest::addColumn<QByteArray>("newHeader");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("sizes changed") << QByteArray("1.5 320 2.05 180\n") << int(kPackageChanged);
+        QTest::newRow("image 1 grown, image 0 alike") << QByteArray("1.5 300 2.05 201\n") << int(kPackageChanged);
+        QTest::newRow("version changed") << QByteArray("1.6 300 2.05 200\n") << int(kPackageChanged);
+        QTest::newRow("header now unreadable") << QByteArray("1.5 300\n") << int(kPackageChanged);
+        QTest::newRow("same numbers, written otherwise") << QByteArray("1.50\t300 2.050 200\r\n") << 0;
+    }
+    void packageReplacedSinceStartUp()
+    {
+        QFETCH(QByteArray, newHeader);
+        QFETCH(int, expected);
+        usePackage("1.5 300 2.05 200\n", randomImage(500, 5));
+        LectureEntete();
+        const QByteArray images = randomImage(500, 6);
+        usePackage(newHeader, images);
+        loader.imageChecksum = 0x1234;
+        VerifFichier(0);
+        QCOMPARE(ChecksumFichier(0), expected);
+        if (expected == 0) {
+            QCOMPARE(loadedImage(), images.left(300));
+            QCOMPARE(static_cast<quint32>(loader.imageChecksum), referenceChecksum(images.left(300)));
+        } else {
+            QCOMPARE(loader.imageChecksum, 0x1234);
+        }
+    }
+
     void unreadableHeaderKeepsZeros()
     {
         QFile::remove(packagePath());
