@@ -5,7 +5,7 @@
 // (popup_hold.h).
 #include "popups.h"
 #include "panel.h"
-#include "panel_internal.h"
+#include "text_codec.h"
 #include "popup_hold.h"
 
 #include <QApplication>

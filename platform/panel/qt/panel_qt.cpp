@@ -12,7 +12,7 @@
 // 0 at once. On the UI thread a call first runs whatever is still queued, so
 // the panel sees every call in the order it was made.
 #include "panel.h"
-#include "panel_internal.h"
+#include "text_codec.h"
 #include "panel_loader.h"
 #include "popups.h"
 #include "ui_queue.h"
