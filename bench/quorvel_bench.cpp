@@ -15,6 +15,7 @@
 #include "dialogue.h"
 #include "loader_state.h"
 #include "package.h"
+#include "panel_qt.h"
 #include "platform.h"
 #include "ports.h"
 #include "streaming.h"
@@ -422,6 +423,7 @@ int main(int argc, char **argv)
     }
     LectureEntete();
 
+    UseQtPanel();
     InitRunTime(argc, argv);
     RegisterCtrlCallback("Transfert", Transfert);
     RegisterPanelCallback("Sortir", Sortir);

@@ -24,6 +24,7 @@
 #include "control.h"
 #include "loader_state.h"
 #include "package.h"
+#include "panel_qt.h"
 #include "platform.h"
 #include "ports.h"
 #include "serial_memory.h"
@@ -72,6 +73,7 @@ void setUp()
     static char name[] = "quorvel-fuzz";
     static char *argv[] = {name, nullptr};
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    UseQtPanel();
     InitRunTime(1, argv);
     qApp->installEventFilter(new PopupAnswer);
     RegisterCtrlCallback("Transfert", Transfert);

@@ -1,6 +1,7 @@
 // Files and time: where the executable lives, file dates and sizes, pauses
 // and the seconds clock.
 #include "files_time.h"
+#include "event_loop.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -75,31 +76,10 @@ long long GetFileSize(const char *path)
     return static_cast<long long>(info.st_size);
 }
 
-// Sleeps to an absolute deadline, so an interrupted sleep resumes without
-// drift; the kernel's high-resolution timers keep even 0.1 ms pauses within
-// a few tens of microseconds, without spinning.
+// The event loop's clock: the machine's, or a test's manual one.
 void Delay(double seconds)
 {
-#ifdef QUORVEL_FUZZING
-    // The fuzzing build alone: the pauses only pace a real line, and 1 ms per
-    // received byte would slow the fuzzer a thousandfold.
-    seconds = 0.0;
-#endif
-    if (!(seconds > 0.0))
-        return;
-    if (seconds > 1.0e9)
-        seconds = 1.0e9;
-    timespec deadline{};
-    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-    const double whole = static_cast<double>(static_cast<long long>(seconds));
-    deadline.tv_sec += static_cast<time_t>(whole);
-    deadline.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
-    if (deadline.tv_nsec >= 1'000'000'000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1'000'000'000L;
-    }
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
+    platform::eventLoop().sleep(seconds);
 }
 
 void DelayUntil(double timerSeconds)
@@ -109,7 +89,5 @@ void DelayUntil(double timerSeconds)
 
 double Timer()
 {
-    using Clock = std::chrono::steady_clock;
-    static const Clock::time_point start = Clock::now();
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return platform::eventLoop().now();
 }

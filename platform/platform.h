@@ -1,13 +1,16 @@
-// The run-time services the loader relies on: panels and controls addressed
-// by id, popups, the event loop and timer controls, serial ports addressed by
-// COM number, the one-thread pool, files and time. The program includes this
-// header only; Qt, termios and file descriptors stay behind it.
+// The run-time services the loader relies on: the event loop and delayed
+// calls, panels and controls addressed by id, popups, serial ports addressed
+// by COM number, the one-thread pool, files and time. The program includes
+// this header only; Qt, termios and file descriptors stay behind it.
 #pragma once
 
+#include "callback_names.h"
+#include "delayed_calls.h"
 #include "events.h"
+#include "files_time.h"
 #include "panel.h"
 #include "popups.h"
 #include "port_watch.h"
+#include "runtime.h"
 #include "serial.h"
 #include "threadpool.h"
-#include "files_time.h"

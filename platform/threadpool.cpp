@@ -1,7 +1,9 @@
 // The thread pool: one std::thread per pool running queued functions in
 // order. The image streaming worker runs here.
 #include "threadpool.h"
-#include "panel.h"
+#include "event_loop.h"
+#include "runtime.h"
+#include "ui_queue.h"
 
 #include <atomic>
 #include <climits>
@@ -44,7 +46,9 @@ void runPool(Pool *pool)
             next = pool->queue.front();
             pool->queue.pop_front();
         }
+        platform::eventLoop().workerStarts();
         next.first(next.second);
+        platform::eventLoop().workerEnds();
     }
 }
 
@@ -166,7 +170,9 @@ int CmtDiscardThreadPool(int poolHandle)
         pool->closing = true;
     }
     pool->wake.notify_one();
+    platform::eventLoop().uiWaitsForWorker(true);
     pool->thread.join();
+    platform::eventLoop().uiWaitsForWorker(false);
     // What the functions posted to the panel lands now, before the caller
     // resets the panel for the next update.
     if (OnUiThread())

@@ -1,10 +1,7 @@
 // Hand-over queue from worker threads to the UI thread.
 #include "ui_queue.h"
-#include "panel.h"
+#include "event_loop.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
 #include <deque>
 #include <mutex>
 
@@ -31,12 +28,6 @@ bool runOneQueuedCall()
 
 } // namespace
 
-bool OnUiThread()
-{
-    QCoreApplication *app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
-
 void DeliverQueuedUiCalls()
 {
     while (runOneQueuedCall()) {
@@ -51,19 +42,13 @@ void postToUiThread(std::function<void()> call)
         std::lock_guard<std::mutex> lock(queueMutex);
         queuedCalls.push_back(std::move(call));
     }
-    if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { DeliverQueuedUiCalls(); }, Qt::QueuedConnection);
+    eventLoop().wake();
 }
 
-bool runOrPostToUiThread(const std::function<void()> &call)
+bool uiCallsQueued()
 {
-    if (OnUiThread()) {
-        DeliverQueuedUiCalls();  // keep the order of calls queued earlier
-        call();
-        return true;
-    }
-    postToUiThread(call);
-    return false;
+    std::lock_guard<std::mutex> lock(queueMutex);
+    return !queuedCalls.empty();
 }
 
 } // namespace platform

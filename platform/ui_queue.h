@@ -1,18 +1,21 @@
-// Hand-over of panel calls from other threads to the UI thread.
-// Calls are kept in our own queue under a std::mutex; Qt is used only to wake
-// the UI thread, carrying no data, so the hand-over is visible to race
+// Hand-over of calls from other threads to the UI thread (the worker's panel
+// updates). Calls are kept in our own queue under a std::mutex; the event
+// loop is only woken, carrying no data, so the hand-over is visible to race
 // detectors that cannot see inside Qt's own locks.
 #pragma once
 
 #include <functional>
 
+// Runs every call queued from other threads so far, in order (UI thread only).
+void DeliverQueuedUiCalls();
+
 namespace platform {
 
-// Queues `call` to run on the UI thread, after every call queued before it.
-// Never waits. Safe from any thread.
+// Queues `call` to run on the UI thread, after every call queued before it,
+// and wakes the event loop. Never waits. Safe from any thread.
 void postToUiThread(std::function<void()> call);
 
-// Runs `call` now when on the UI thread, else queues it. Returns true when it ran now.
-bool runOrPostToUiThread(const std::function<void()> &call);
+// Calls queued and not yet run (for a manual loop deciding whether it is idle).
+bool uiCallsQueued();
 
 } // namespace platform

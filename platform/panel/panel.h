@@ -2,6 +2,8 @@
 // called off the UI thread it is queued, in call order, and runs on the UI
 // thread later; it never waits (the UI thread may be waiting for the caller).
 // Queued calls return 0 at once. Getters must be called on the UI thread.
+// What shows the panel is chosen once, before the first LoadPanel: the
+// window (panel/qt/panel_qt.h) or no window at all (panel/headless/).
 #pragma once
 
 #include <string>
@@ -10,6 +12,7 @@
 // Error codes of the panel functions (all negative, closed set).
 enum PanelError {
     kPanelNotFound      = -1, // LoadPanel: no definition of that name is built in
+                              // (or no panel backend was chosen)
     kPanelUnreadable    = -2, // LoadPanel: the definition cannot be read
     kPanelNoSuchPanel   = -3, // LoadPanel: the definition holds no panel of that id
     kPanelBadHandle     = -4, // unknown panel handle or control id: the caller's bug
@@ -18,17 +21,13 @@ enum PanelError {
     kPanelWrongThread   = -6, // a getter, LoadPanel or a popup called off the UI thread
 };
 
-// Starts the run-time: creates the application object if none exists yet,
-// with the program's name as its only argument (argc and argv are not
-// passed on: the program takes no options), then puts the process's numeric
-// and character-class locale back to C, whatever the desktop's language.
-// Returns 1 on success, 0 on failure. Call once, first thing in main.
+// Starts the run-time for the chosen panel backend: creates the toolkit's
+// application object if none exists yet, with the program's name as its only
+// argument (argc and argv are not passed on: the program takes no options),
+// then puts the process's numeric and character-class locale back to C,
+// whatever the desktop's language. Returns 1 on success, 0 on failure (no
+// backend chosen, or the toolkit cannot start). Call once, first thing in main.
 int InitRunTime(int argc, char **argv);
-
-// Binds a callback name used by the panel definition ("Transfert", "Sortir")
-// to a function. Must be called before LoadPanel.
-void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn);
-void RegisterPanelCallback(const char *name, PanelCallbackPtr fn);
 
 // Loads panel `panelResourceId` from the definition built into the
 // executable under `definitionName` ("Quorvel.uir"). Returns a panel handle
@@ -38,11 +37,6 @@ void RegisterPanelCallback(const char *name, PanelCallbackPtr fn);
 int LoadPanel(int parentPanel, const char *definitionName, int panelResourceId);
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);  // 0, or negative for an unknown handle
-
-// Runs callbacks on the calling (UI) thread until QuitUserInterface; returns
-// the value given to QuitUserInterface.
-int RunUserInterface();
-int QuitUserInterface(int returnCode);
 
 int SetPanelAttribute(int panel, PanelAttribute attr, const char *value);
 int GetPanelAttribute(int panel, PanelAttribute attr, std::string *value);
@@ -69,8 +63,3 @@ void SetWaitCursor(int on);       // 1 busy cursor, 0 normal; not nested
 void ProcessDrawEvents();         // repaints pending widgets; runs no callback
 // Restarts the interval of a timer control; panel 0 and control 0 = all.
 int ResetTimer(int panel, int control);
-
-// Handles of the UI thread for tests and the thread pool.
-bool OnUiThread();
-// Runs every panel call queued from other threads so far (UI thread only).
-void DeliverQueuedUiCalls();

@@ -1,6 +1,6 @@
-// Modal popups, run on the UI thread (nested event loop; callbacks of other
-// controls, timer ticks and serial receive callbacks are not delivered while
-// a popup is open; the receive callbacks come once it has closed).
+// Modal popups, run on the UI thread (the panels receive no input, their
+// timer controls do not tick, and the serial receive callbacks and delayed
+// calls wait while a popup is open; see popup_hold.h).
 #pragma once
 
 // One "OK" button. Returns 1 when closed.
@@ -11,7 +11,3 @@ int MessagePopup(const char *title, const char *message);
 // one). Returns the 1-based number of the chosen button.
 int GenericMessagePopup(const char *title, const char *message,
                         const char *button1, const char *button2, const char *button3);
-
-// True while a modal popup is open (UI thread). Code that would act on the
-// line behind the operator's back (a timed port rescan) waits for false.
-bool ModalPopupOpen();

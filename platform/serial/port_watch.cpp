@@ -1,47 +1,48 @@
-// The port watch: a QTimer for the periodic try and a QFileSystemWatcher
-// (inotify) on the directories where device nodes appear.
+// The port watch: an event-loop timer for the periodic try, and a
+// QFileSystemWatcher (inotify) on the directories where device nodes appear
+// when the loop is Qt's (a manual loop has no device to wait for).
 #include "port_watch.h"
 
+#include "event_loop.h"
 #include "serial_ports_map.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QStringList>
-#include <QTimer>
 
 #include <cstdlib>
 #include <memory>
 
 namespace {
 
+constexpr double kBurstSeconds = 0.02;  // udev names the node just after creating it
+
 struct Watch {
-    QTimer period;
-    QTimer soon;  // single shot: gathers a burst of directory changes into one call
+    int period = 0;  // the loop's repeating timer
+    int soon = 0;    // single shot: gathers a burst of directory changes into one call
     std::unique_ptr<QFileSystemWatcher> directories;
     PortWatchCallback callback = nullptr;
 };
 
-Watch *&currentWatch()
-{
-    static Watch *watch = nullptr;
-    return watch;
-}
-
-// The watch whose callback is running, so that a StopPortWatch from inside
-// it leaves the freeing to deliver().
-Watch *delivering = nullptr;
+Watch *currentWatch = nullptr;
 
 void deliver()
 {
-    Watch *watch = currentWatch();
-    if (!watch || !watch->callback || delivering)
-        return;
-    delivering = watch;
-    watch->callback();
-    delivering = nullptr;
-    if (currentWatch() != watch)  // stopped (or restarted) by its own callback:
-        QTimer::singleShot(0, [watch] { delete watch; });  // freed once its timer's signal is over
+    if (currentWatch && currentWatch->callback)
+        currentWatch->callback();  // may stop or restart the watch
+}
+
+void onPeriod(void *)
+{
+    deliver();
+}
+
+void onSoon(void *)
+{
+    if (currentWatch)
+        currentWatch->soon = 0;
+    deliver();
 }
 
 // /dev, and the directories of the devices the operator named, which may be
@@ -59,6 +60,22 @@ QStringList watchedDirectories()
     return dirs;
 }
 
+void watchDirectories(Watch *watch)
+{
+    watch->directories = std::make_unique<QFileSystemWatcher>();
+    const QStringList failed = watch->directories->addPaths(watchedDirectories());
+    // With /dev watched, the machine's device list is enumerated again only
+    // when a node comes or goes.
+    platform::watchSerialDevices(!failed.contains("/dev"));
+    QObject::connect(watch->directories.get(), &QFileSystemWatcher::directoryChanged,
+                     watch->directories.get(), [watch](const QString &) {
+                         platform::forgetSerialDevices();  // the enumeration is stale now
+                         if (watch->soon == 0)
+                             watch->soon = platform::eventLoop().startTimer(kBurstSeconds, false,
+                                                                            onSoon, nullptr);
+                     });
+}
+
 } // namespace
 
 void StartPortWatch(PortWatchCallback callback, double periodSeconds)
@@ -66,42 +83,31 @@ void StartPortWatch(PortWatchCallback callback, double periodSeconds)
     StopPortWatch();
     auto *watch = new Watch;
     watch->callback = callback;
-    const int periodMs = periodSeconds < 0.05 ? 50 : static_cast<int>(periodSeconds * 1000.0);
-    QObject::connect(&watch->period, &QTimer::timeout, &watch->period, [] { deliver(); });
-    watch->period.start(periodMs);
-
-    watch->soon.setSingleShot(true);
-    QObject::connect(&watch->soon, &QTimer::timeout, &watch->soon, [] { deliver(); });
-    watch->directories = std::make_unique<QFileSystemWatcher>();
-    const QStringList failed = watch->directories->addPaths(watchedDirectories());
-    // With /dev watched, the machine's device list is enumerated again only
-    // when a node comes or goes.
-    platform::watchSerialDevices(!failed.contains("/dev"));
-    Watch *self = watch;
-    QObject::connect(watch->directories.get(), &QFileSystemWatcher::directoryChanged,
-                     watch->directories.get(), [self](const QString &) {
-                         platform::forgetSerialDevices();  // the enumeration is stale now
-                         if (!self->soon.isActive())
-                             self->soon.start(20);  // udev names the node just after creating it
-                     });
-    currentWatch() = watch;
+    watch->period = platform::eventLoop().startTimer(periodSeconds < 0.05 ? 0.05 : periodSeconds,
+                                                     true, onPeriod, nullptr);
+    if (&platform::eventLoop() == &platform::kQtEventLoop)
+        watchDirectories(watch);
+    currentWatch = watch;
 }
 
 void StopPortWatch()
 {
-    Watch *watch = currentWatch();
-    currentWatch() = nullptr;
+    Watch *watch = currentWatch;
+    currentWatch = nullptr;
     if (!watch)
         return;
-    platform::watchSerialDevices(false);
-    watch->period.stop();
-    watch->soon.stop();
-    watch->directories->disconnect();
-    if (watch != delivering)  // else deliver() frees it once its callback returns
-        delete watch;
+    platform::eventLoop().stopTimer(watch->period);
+    platform::eventLoop().stopTimer(watch->soon);
+    if (watch->directories) {
+        platform::watchSerialDevices(false);
+        watch->directories->disconnect();
+        // From inside its own signal the watcher must outlive the call.
+        watch->directories.release()->deleteLater();
+    }
+    delete watch;
 }
 
 bool PortWatchRunning()
 {
-    return currentWatch() != nullptr;
+    return currentWatch != nullptr;
 }

@@ -59,6 +59,11 @@ int InstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackDa
     return active().installComHangUpCallback(port, callback, callbackData);
 }
 
+int HoldComCallback(int port, int hold)
+{
+    return active().holdComCallback(port, hold);
+}
+
 void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid)
 {
     active().comInjectOpenError(port, systemErrno, holderProgram, holderPid);

@@ -125,6 +125,15 @@ int GetComOpenFailure(int port, ComOpenFailure *failure);
 // without effect when the port is not open).
 int InstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackData);
 
+// Holds the receive callback of an open port (hold 1): bytes wait in the
+// queue and the callback is not called, so the program can read them at a
+// pace of its own without the callback coming back on every event-loop
+// pass. hold 0 lets the callback come again (at once when bytes wait); a
+// hang-up during the hold is reported then. CloseCom ends the hold (an
+// OpenComConfig that reconfigures the port in place keeps it). Returns 0 or a ComError (kComNotOpen without
+// effect when the port is not open). UI thread.
+int HoldComCallback(int port, int hold);
+
 // Test hook: make the opens of `port` whose device exists fail as if the
 // system refused with `systemErrno` (EACCES: permission denied; EBUSY: held,
 // by `holderProgram`/`holderPid` when given, else by an unknown program).

@@ -1,6 +1,6 @@
 // The serial backends behind serial.h: the operating system's ports
 // (serial_posix.cpp) and the in-memory ports of tests and fuzzers
-// (serial_memory.cpp). serial.cpp forwards every public call to the
+// (testing/serial_memory.cpp). serial.cpp forwards every public call to the
 // active one. Internal to the platform layer.
 #pragma once
 
@@ -26,10 +26,10 @@ struct SerialBackend {
     int (*getComOpenFailure)(int port, ComOpenFailure *failure);
     int (*installComHangUpCallback)(int port, ComCallbackPtr callback, void *callbackData);
     void (*comInjectOpenError)(int port, int systemErrno, const char *holderProgram, int holderPid);
+    int (*holdComCallback)(int port, int hold);
 };
 
 extern const SerialBackend kPosixSerialBackend;   // serial_posix.cpp
-extern const SerialBackend kMemorySerialBackend;  // serial_memory.cpp
 
 // Switches every later serial call to `backend`. Ports open on the other
 // backend stay as they are; close them first.

@@ -12,6 +12,8 @@
 #include "serial_ports_map.h"
 #include "popup_hold.h"
 
+#include <QPointer>
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -71,6 +73,7 @@ struct Port {
     QSocketNotifier *notifier = nullptr;     // owned; released with deleteLater
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
+    bool callbackHeld = false;               // HoldComCallback: bytes wait, no callback
     ComCallbackPtr hangUpCallback = nullptr; // called once when the device goes away
     void *hangUpData = nullptr;
 };
@@ -283,6 +286,7 @@ void releasePort(Port &p)
     p.hangUpReported.store(false, std::memory_order_relaxed);
     p.hangUpCallback = nullptr;
     p.hangUpData = nullptr;
+    p.callbackHeld = false;
 }
 
 void copyText(char *to, std::size_t size, const std::string &text)
@@ -660,17 +664,32 @@ int posixComWrt(int port, const char *buffer, int count)
 
 namespace {
 
+// Switches the notifier back on once the popups have closed, if it is still
+// the port's and the program does not hold the port's callback itself.
+void resumeAfterPopups(int port, QPointer<QSocketNotifier> notifier)
+{
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    if (notifier && p.notifier == notifier.data() && !p.callbackHeld && p.fd >= 0)
+        notifier->setEnabled(true);
+}
+
 void onPortReadable(int port, QSocketNotifier *notifier)
 {
-    if (platform::holdWhileModalPopup(notifier))  // the bytes wait until the popup has closed
+    if (ModalPopupOpen()) {  // the bytes wait until the popup has closed
+        // Level-triggered: left on, it would fire on every pass of the popup's loop.
+        notifier->setEnabled(false);
+        platform::holdUntilPopupsClose(
+            [port, held = QPointer<QSocketNotifier>(notifier)] { resumeAfterPopups(port, held); });
         return;
+    }
     Port &p = portAt(port);
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
     int event = 1;
     {
         std::shared_lock<std::shared_mutex> lock(p.lock);
-        if (p.notifier != notifier) {
+        if (p.notifier != notifier || p.callbackHeld) {
             notifier->setEnabled(false);
             return;
         }
@@ -728,7 +747,23 @@ int posixInstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*
     }
     p.callback = callback;
     p.callbackData = callbackData;
-    p.notifier->setEnabled(true);
+    p.notifier->setEnabled(!p.callbackHeld);
+    return 0;
+}
+
+int posixHoldComCallback(int port, int hold)
+{
+    if (!validPort(port) || (hold != 0 && hold != 1))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::unique_lock<std::shared_mutex> lock(p.lock);
+    if (p.fd < 0)
+        return kComNotOpen;
+    p.callbackHeld = hold == 1;
+    // Let go, the notifier fires again for bytes still waiting and for a
+    // hang-up that came meanwhile (the line reads as closed then).
+    if (p.notifier)
+        p.notifier->setEnabled(!p.callbackHeld);
     return 0;
 }
 
@@ -755,5 +790,5 @@ const SerialBackend kPosixSerialBackend = {
     posixSetCTSMode,    posixFlushInQ,   posixFlushOutQ,          posixInstallComCallback,
     posixGetInQLen,     posixComRdByte,  posixComWrt,             posixComErrno,
     posixComDevicePath, posixComInjectShortWrite, posixGetComOpenFailure,
-    posixInstallComHangUpCallback, posixComInjectOpenError,
+    posixInstallComHangUpCallback, posixComInjectOpenError, posixHoldComCallback,
 };

@@ -2,11 +2,9 @@
 #include "serial_memory.h"
 #include "serial_backend.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QObject>
-#include <QPointer>
-#include <QThread>
+#include "popup_hold.h"
+#include "runtime.h"
+#include "ui_queue.h"
 
 #include <array>
 #include <cerrno>
@@ -31,19 +29,19 @@ struct MemoryPort {
     long long writeBudget = -1;   // bytes the cable still accepts, -1 = no limit
     int shortWriteLimit = -1;     // bytes accepted per ComWrt, -1 = all
     double timeoutSeconds = 10.0;
-    // Receive callback and the object of the installing thread it is posted to.
+    // Receive callback, delivered on the UI thread through the run-time's queue.
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
-    QPointer<QObject> context;
+    bool held = false;            // HoldComCallback: bytes wait, no callback
     bool posted = false;          // a callback call is queued and not yet run
     unsigned long posting = 0;    // which queued call is the live one
     bool inCallback = false;
     std::vector<std::string> callbackReads;
-    // Hang-up callback: posted once to the installing thread when the cable
-    // is pulled from the open port.
+    // Hang-up callback: posted once to the UI thread when the cable is
+    // pulled from the open port; `hangUpPosting` tells the live post apart.
     ComCallbackPtr hangUpCallback = nullptr;
     void *hangUpData = nullptr;
-    QPointer<QObject> hangUpContext;
+    unsigned long hangUpPosting = 0;
     int lastOpenResult = 0;       // what the last open returned, for GetComOpenFailure
     int injectedErrno = 0;        // ComInjectOpenError: opens fail as refused
     std::string injectedHolder;
@@ -87,25 +85,24 @@ int usable(const MemoryPort &p)
 
 void deliver(int port, unsigned long posting);
 
-// Queues one callback call on the installing thread when bytes wait and none
-// is queued. Caller holds the lock.
+// Queues one callback call for the UI thread when bytes wait and none is
+// queued. Caller holds the lock.
 void postCallback(Ports &t, int port)
 {
     MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (p.posted || p.inCallback || !p.callback || !p.context || usable(p) != 0 || p.input.empty())
+    if (p.posted || p.inCallback || p.held || !p.callback || usable(p) != 0 || p.input.empty())
         return;
     p.posted = true;
     p.posting = t.nextPosting++;
     ++t.callbacksPending;
-    QObject *context = p.context.data();
     const unsigned long posting = p.posting;
-    QMetaObject::invokeMethod(context, [port, posting] { deliver(port, posting); },
-                              Qt::QueuedConnection);
+    platform::postToUiThread([port, posting] { deliver(port, posting); });
 }
 
-// Runs on the installing thread: calls the callback without the lock (it
-// reads, closes and reopens ports), records what it read, and posts again
-// while bytes remain, as a readable descriptor fires again.
+// Runs on the UI thread: calls the callback without the lock (it reads,
+// closes and reopens ports), records what it read, and posts again while
+// bytes remain, as a readable descriptor fires again. While a popup is open
+// the call waits for it to close, as a real port's does.
 void deliver(int port, unsigned long posting)
 {
     Ports &t = table();
@@ -116,8 +113,14 @@ void deliver(int port, unsigned long posting)
         MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
         if (!p.posted || p.posting != posting)
             return;  // withdrawn when the callback was removed or the port reset
+        if (ModalPopupOpen()) {
+            platform::holdUntilPopupsClose([port, posting] {
+                platform::postToUiThread([port, posting] { deliver(port, posting); });
+            });
+            return;
+        }
         p.posted = false;
-        if (!p.callback || usable(p) != 0 || p.input.empty()) {
+        if (!p.callback || p.held || usable(p) != 0 || p.input.empty()) {
             --t.callbacksPending;
             return;
         }
@@ -142,14 +145,10 @@ void dropCallback(Ports &t, MemoryPort &p)
     }
     p.callback = nullptr;
     p.callbackData = nullptr;
-    if (p.context)
-        p.context->deleteLater();  // a queued call dies with it
-    p.context = nullptr;
+    p.held = false;
     p.hangUpCallback = nullptr;
     p.hangUpData = nullptr;
-    if (p.hangUpContext)
-        p.hangUpContext->deleteLater();
-    p.hangUpContext = nullptr;
+    p.hangUpPosting = 0;  // a queued hang-up call finds nothing
 }
 
 // The open's result, kept for GetComOpenFailure. Caller holds the lock.
@@ -259,12 +258,8 @@ int memoryInstallComCallback(int port, int eventMask, int, int, ComCallbackPtr c
     }
     if (p.hungUp)
         return kComHangUp;
-    if (!QCoreApplication::instance() || !QThread::currentThread()->eventDispatcher())
-        return kComArgumentError;  // no event loop here to deliver the callback
-    if (p.context && p.context->thread() != QThread::currentThread())
-        dropCallback(t, p);
-    if (!p.context)
-        p.context = new QObject;  // lives on this thread; deleted with the callback
+    if (!OnUiThread())
+        return kComArgumentError;  // callbacks are delivered on the UI thread only
     p.callback = callback;
     p.callbackData = callbackData;
     postCallback(t, port);
@@ -354,9 +349,9 @@ void memoryComInjectShortWrite(int port, int maxBytes)
     t.ports[static_cast<std::size_t>(port)].shortWriteLimit = maxBytes < 0 ? -1 : maxBytes;
 }
 
-// Runs on the installing thread; nothing when the port was closed, or its
-// hang-up callback removed, since the cable was pulled.
-void deliverHangUp(int port, QObject *context)
+// Runs on the UI thread; nothing when the port was closed, or its hang-up
+// callback removed, since the cable was pulled.
+void deliverHangUp(int port, unsigned long posting)
 {
     ComCallbackPtr callback = nullptr;
     void *data = nullptr;
@@ -364,8 +359,15 @@ void deliverHangUp(int port, QObject *context)
         Ports &t = table();
         std::lock_guard<std::mutex> lock(t.mutex);
         MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-        if (p.hangUpContext.data() != context || !p.hangUpCallback || !p.hungUp)
+        if (p.hangUpPosting != posting || !p.hangUpCallback || !p.hungUp)
             return;
+        if (ModalPopupOpen()) {
+            platform::holdUntilPopupsClose([port, posting] {
+                platform::postToUiThread([port, posting] { deliverHangUp(port, posting); });
+            });
+            return;
+        }
+        p.hangUpPosting = 0;
         callback = p.hangUpCallback;
         data = p.hangUpData;
     }
@@ -400,13 +402,9 @@ int memoryInstallComHangUpCallback(int port, ComCallbackPtr callback, void *call
     MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
     if (!p.open)
         return kComNotOpen;
-    if (p.hangUpContext)
-        p.hangUpContext->deleteLater();
-    p.hangUpContext = nullptr;
+    p.hangUpPosting = 0;  // a call already queued is withdrawn
     p.hangUpCallback = callback;
     p.hangUpData = callback ? callbackData : nullptr;
-    if (callback && QCoreApplication::instance() && QThread::currentThread()->eventDispatcher())
-        p.hangUpContext = new QObject;  // lives on this thread, where the call is posted
     return 0;
 }
 
@@ -420,6 +418,21 @@ void memoryComInjectOpenError(int port, int systemErrno, const char *holderProgr
     p.injectedErrno = systemErrno;
     p.injectedHolder = holderProgram ? holderProgram : "";
     p.injectedHolderPid = holderPid;
+}
+
+int memoryHoldComCallback(int port, int hold)
+{
+    if (!validPort(port) || (hold != 0 && hold != 1))
+        return kComArgumentError;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (!p.open)
+        return kComNotOpen;
+    p.held = hold == 1;
+    if (!p.held)
+        postCallback(t, port);
+    return 0;
 }
 
 template <typename Result, typename Read>
@@ -439,7 +452,7 @@ const SerialBackend kMemorySerialBackend = {
     memorySetMode,       memoryFlushInQ,  memoryCheckedPort,   memoryInstallComCallback,
     memoryGetInQLen,     memoryComRdByte, memoryComWrt,        memoryComErrno,
     memoryComDevicePath, memoryComInjectShortWrite, memoryGetComOpenFailure,
-    memoryInstallComHangUpCallback, memoryComInjectOpenError,
+    memoryInstallComHangUpCallback, memoryComInjectOpenError, memoryHoldComCallback,
 };
 
 void UseMemorySerial(bool on)
@@ -486,10 +499,10 @@ void MemoryPortUnplug(int port)
     if (p.open && !p.hungUp) {
         p.hungUp = true;
         // Once per open, from the event loop, as a real port reports it.
-        if (p.hangUpCallback && p.hangUpContext) {
-            QObject *context = p.hangUpContext.data();
-            QMetaObject::invokeMethod(context, [port, context] { deliverHangUp(port, context); },
-                                      Qt::QueuedConnection);
+        if (p.hangUpCallback) {
+            const unsigned long posting = t.nextPosting++;
+            p.hangUpPosting = posting;
+            platform::postToUiThread([port, posting] { deliverHangUp(port, posting); });
         }
     }
     t.arrived.notify_all();

@@ -1,7 +1,7 @@
 // The main panel as its definition builds it (every control with its id,
 // kind, place, stored texts, values and states, and its pictures), and how
 // each kind of control takes values and attributes.
-#include "panel.h"
+#include "platform.h"
 #include "panel_fixture.h"
 #include "ui_constants.h"
 

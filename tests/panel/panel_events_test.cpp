@@ -2,7 +2,7 @@
 // timer ticks, and what does not (dimmed or hidden controls, repaints,
 // popups in the way); the event loop; panel calls made from the worker
 // thread; and the popups answered by real key presses.
-#include "panel.h"
+#include "platform.h"
 #include "popups.h"
 #include "panel_fixture.h"
 #include "popup_helper.h"

@@ -3,6 +3,7 @@
 // closed meanwhile stays quiet.
 #include "fake_device.h"
 #include "platform.h"
+#include "popup_hold.h"
 #include "popup_helper.h"
 
 #include <QtTest>

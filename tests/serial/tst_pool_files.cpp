@@ -1,7 +1,7 @@
 // The worker's thread pool, and the file and time helpers the loader uses
 // at start-up (its own date, the package beside it) and while receiving.
 #include "files_time.h"
-#include "panel.h"
+#include "platform.h"
 #include "threadpool.h"
 #include "ui_queue.h"
 

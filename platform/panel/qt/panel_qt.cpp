@@ -1,21 +1,19 @@
-// Panels and controls on Qt Widgets, addressed by panel handle and control id.
+// The panel on Qt Widgets: windows loaded from the built-in definition,
+// controls addressed by panel handle and control id, and their events
+// delivered to the program's callbacks. UI thread only (panel.cpp hands the
+// program's calls over).
 //
-//   1. Run-time and event loop
-//   2. Callback names
-//   3. Loaded panels and event delivery
-//   4. Values
-//   5. Attributes
-//   6. Focus, wait cursor, drawing, timers
-//
-// Calls made off the UI thread are queued (ui_queue.h) and run later on the
-// UI thread in call order; they capture their arguments by value and return
-// 0 at once. On the UI thread a call first runs whatever is still queued, so
-// the panel sees every call in the order it was made.
+//   1. Loaded panels and event delivery
+//   2. Values
+//   3. Attributes
+//   4. Focus, wait cursor, drawing, timers
+//   5. The backend
+#include "panel_qt.h"
 #include "panel.h"
-#include "text_codec.h"
+#include "panel_backend.h"
+#include "callback_names.h"
 #include "panel_loader.h"
-#include "popups.h"
-#include "ui_queue.h"
+#include "popup_hold.h"
 
 #include "widgets/panel_window.h"
 #include "widgets/text_box.h"
@@ -24,90 +22,21 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColor>
-#include <QEventLoop>
 #include <QMetaProperty>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QStringDecoder>
-#include <cmath>
-#include <climits>
-#include <clocale>
-#include <functional>
 #include <map>
-#include <vector>
+#include <string>
+#include <variant>
 
 namespace platform {
 
-QString textFromBytes(const std::string &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-}
-
-std::string bytesFromText(const QString &text)
-{
-    return text.toUtf8().toStdString();
-}
-
-} // namespace platform
-
-using namespace platform;
+int runQtPopup(const std::string &title, const std::string &message, const PopupButtons &buttons);
 
 namespace {
 
-// Runs `call` now on the UI thread (after the calls queued before it), or
-// queues it from any other thread and returns 0.
-int onUiThread(std::function<int()> call)
-{
-    if (OnUiThread()) {
-        DeliverQueuedUiCalls();
-        return call();
-    }
-    postToUiThread([call = std::move(call)] { call(); });
-    return 0;
-}
-
-std::string copyText(const char *text)
-{
-    return text ? std::string(text) : std::string();
-}
-
 // ---------------------------------------------------------------------------
-// 1. Run-time and event loop
-
-// The toolkit is given this one argument, never the command line: the
-// program takes no options, and Qt's own (-reverse, -style, -platform...)
-// would change the operator's panel. QApplication keeps references to argc
-// and argv for its whole life.
-char applicationName[] = "Quorvel";
-int applicationArgc = 1;
-char *applicationArgv[] = {applicationName, nullptr};
-QApplication *ownApplication = nullptr;  // reachable to the end, never deleted
-
-std::vector<QEventLoop *> runningLoops;  // RunUserInterface calls, innermost last
-bool quitPending = false;                // QuitUserInterface came with no loop running
-int pendingQuitCode = 0;
-
-// ---------------------------------------------------------------------------
-// 2. Callback names (UI thread; registered before the panels are loaded)
-
-std::map<std::string, CtrlCallbackPtr> ctrlCallbacks;
-std::map<std::string, PanelCallbackPtr> panelCallbacks;
-
-template <typename Map>
-typename Map::mapped_type findCallback(const Map &map, const QString &name)
-{
-    if (name.isEmpty())
-        return nullptr;
-    const auto it = map.find(name.toStdString());
-    return it == map.end() ? nullptr : it->second;
-}
-
-// ---------------------------------------------------------------------------
-// 3. Loaded panels and event delivery
+// 1. Loaded panels and event delivery
 
 struct ControlRecord {
     QPointer<QWidget> widget;
@@ -220,10 +149,10 @@ int loadPanel(int parentPanel, const QString &definitionName, int panelResourceI
     auto *clicks = new LeftClickFilter(handle, window);
     PanelRecord record;
     record.window = window;
-    record.callback = findCallback(panelCallbacks, loaded.callbackName);
+    record.callback = findPanelCallback(loaded.callbackName.toStdString());
     for (const LoadedControl &control : loaded.controls) {
         const int id = control.id;
-        const CtrlCallbackPtr callback = findCallback(ctrlCallbacks, control.callbackName);
+        const CtrlCallbackPtr callback = findCtrlCallback(control.callbackName.toStdString());
         record.controls[id] = ControlRecord{control.widget, callback};
         if (!callback)
             continue;
@@ -262,59 +191,46 @@ int discardPanel(int panel)
 }
 
 // ---------------------------------------------------------------------------
-// 4. Values
+// 2. Values
 //
 // Values and attributes travel as QVariant (int, double or QString) and are
 // written to the control's Qt property of that name, converted to its type.
 
+// A property's value as the program reads it: a flag or colour as an int.
+PanelValue toPanelValue(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Int:
+        return value.toInt();
+    case QMetaType::Double:
+        return value.toDouble();
+    case QMetaType::QColor:
+        return int(value.value<QColor>().rgb() & 0xFFFFFFu);
+    default:
+        return value.toString().toStdString();
+    }
+}
+
+QVariant toVariant(const PanelValue &value)
+{
+    if (const bool *b = std::get_if<bool>(&value))
+        return *b;
+    if (const int *i = std::get_if<int>(&value))
+        return *i;
+    if (const double *d = std::get_if<double>(&value))
+        return *d;
+    return QString::fromStdString(std::get<std::string>(value));
+}
+
 bool toInt(const QVariant &value, int *out)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-        *out = value.toInt();
-        return true;
-    case QMetaType::Double: {
-        const double d = std::round(value.toDouble());
-        if (!(d >= double(INT_MIN) && d <= double(INT_MAX)))
-            return false;
-        *out = static_cast<int>(d);
-        return true;
-    }
-    case QMetaType::QColor: {
-        const QColor color = value.value<QColor>();
-        *out = int(color.rgb() & 0xFFFFFFu);
-        return true;
-    }
-    default:
+    PanelValue converted;
+    if (!convertForKind(toPanelValue(value), ValueKind::Int, &converted))
         return false;
-    }
-}
-
-bool toDouble(const QVariant &value, double *out)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::Double:
-        *out = value.toDouble();
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool toText(const QVariant &value, std::string *out)
-{
-    switch (value.typeId()) {
-    case QMetaType::QString:
-    case QMetaType::Int:
-    case QMetaType::Double:
-        *out = bytesFromText(value.toString());
-        return true;
-    default:
-        return false;
-    }
+    *out = std::get<int>(converted);
+    return true;
 }
 
 // Converts `value` for a property of type `type`. Numbers convert among
@@ -339,13 +255,12 @@ bool convertFor(QVariant &value, QMetaType type)
         value = type.id() == QMetaType::Bool ? QVariant(number != 0) : QVariant(number);
         return true;
     }
-    case QMetaType::Double: {
-        double number = 0.0;
-        if (!toDouble(value, &number))
+    case QMetaType::Double:
+        if (value.typeId() != QMetaType::Int && value.typeId() != QMetaType::Double
+            && value.typeId() != QMetaType::Bool)
             return false;
-        value = number;
+        value = value.toDouble();
         return true;
-    }
     case QMetaType::QString:
         if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Int) {
             value = value.toString();
@@ -406,7 +321,7 @@ int readValue(int panel, int control, QVariant *value)
 }
 
 // ---------------------------------------------------------------------------
-// 5. Attributes
+// 3. Attributes
 
 const char *propertyName(CtrlAttribute attribute)
 {
@@ -466,7 +381,7 @@ int readAttribute(int panel, int control, CtrlAttribute attribute, QVariant *val
 }
 
 // ---------------------------------------------------------------------------
-// 6. Focus, wait cursor, drawing, timers
+// 4. Focus, wait cursor, drawing, timers
 
 bool waitCursorOn = false;
 
@@ -502,280 +417,137 @@ int resetTimer(int panel, int control)
     return 0;
 }
 
-} // namespace
-
 // ---------------------------------------------------------------------------
-// The program's calls
+// 5. The backend
 
-namespace {
+// The toolkit is given this one argument, never the command line: the
+// program takes no options, and Qt's own (-reverse, -style, -platform...)
+// would change the operator's panel. QApplication keeps references to argc
+// and argv for its whole life.
+char applicationName[] = "Quorvel";
+int applicationArgc = 1;
+char *applicationArgv[] = {applicationName, nullptr};
 
-// The toolkit adopts the desktop's locale when it starts. On a French or
-// Turkish desktop that would give the C library a decimal comma (the package
-// header "1.5 262144" read as 1 and 0) and Turkish case rules (tolower('I')
-// is not 'i'). Numbers and the camera's words keep the C locale's meaning:
-// LC_NUMERIC is "C"; LC_CTYPE is "C.UTF-8", ASCII rules with the UTF-8
-// character set Qt relies on, or plain "C" where that is not installed. The
-// other categories (messages, dates) stay the desktop's.
-void fixProcessLocale()
+bool startApplication()
 {
-    std::setlocale(LC_NUMERIC, "C");
-    if (!std::setlocale(LC_CTYPE, "C.UTF-8"))
-        std::setlocale(LC_CTYPE, "C");
+    if (QCoreApplication *app = QCoreApplication::instance())
+        return qobject_cast<QApplication *>(app) != nullptr;
+    new QApplication(applicationArgc, applicationArgv);  // reachable to the end, never deleted
+    return true;
 }
 
-} // namespace
-
-int InitRunTime(int /*argc*/, char ** /*argv*/)
+int displayPanel(int panel)
 {
-    if (QCoreApplication *app = QCoreApplication::instance()) {
-        fixProcessLocale();
-        return qobject_cast<QApplication *>(app) ? 1 : 0;
-    }
-    ownApplication = new QApplication(applicationArgc, applicationArgv);
-    fixProcessLocale();
-    return 1;
-}
-
-void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn)
-{
-    if (name)
-        ctrlCallbacks[name] = fn;
-}
-
-void RegisterPanelCallback(const char *name, PanelCallbackPtr fn)
-{
-    if (name)
-        panelCallbacks[name] = fn;
-}
-
-int LoadPanel(int parentPanel, const char *definitionName, int panelResourceId)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    if (!definitionName)
-        return kPanelNotFound;
-    DeliverQueuedUiCalls();
-    return loadPanel(parentPanel, QString::fromUtf8(definitionName), panelResourceId);
-}
-
-int DisplayPanel(int panel)
-{
-    return onUiThread([panel] {
-        PanelRecord *record = findPanel(panel);
-        if (!record)
-            return int(kPanelBadHandle);
-        record->window->show();
-        record->window->raise();
-        return 0;
-    });
-}
-
-int DiscardPanel(int panel)
-{
-    return onUiThread([panel] { return discardPanel(panel); });
-}
-
-int RunUserInterface()
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    if (quitPending) {
-        quitPending = false;
-        return pendingQuitCode;
-    }
-    QEventLoop loop;
-    runningLoops.push_back(&loop);
-    const int code = loop.exec();
-    runningLoops.pop_back();
-    return code;
-}
-
-int QuitUserInterface(int returnCode)
-{
-    return onUiThread([returnCode] {
-        if (runningLoops.empty()) {
-            quitPending = true;  // the next RunUserInterface returns at once
-            pendingQuitCode = returnCode;
-        } else {
-            runningLoops.back()->exit(returnCode);
-        }
-        return 0;
-    });
-}
-
-int SetPanelAttribute(int panel, PanelAttribute attr, const char *value)
-{
-    return onUiThread([panel, attr, text = copyText(value)] {
-        PanelRecord *record = findPanel(panel);
-        if (!record)
-            return int(kPanelBadHandle);
-        if (attr != ATTR_TITLE)
-            return int(kPanelBadAttribute);
-        record->window->setWindowTitle(textFromBytes(text));
-        return 0;
-    });
-}
-
-int GetPanelAttribute(int panel, PanelAttribute attr, std::string *value)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
     PanelRecord *record = findPanel(panel);
     if (!record)
         return kPanelBadHandle;
-    if (attr != ATTR_TITLE || !value)
-        return kPanelBadAttribute;
-    *value = bytesFromText(record->window->windowTitle());
+    record->window->show();
+    record->window->raise();
     return 0;
 }
 
-int SetCtrlVal(int panel, int control, int value)
+int setPanelTitle(int panel, const std::string &title)
 {
-    return onUiThread([=] { return setValue(panel, control, QVariant(value)); });
-}
-
-int SetCtrlVal(int panel, int control, double value)
-{
-    return onUiThread([=] { return setValue(panel, control, QVariant(value)); });
-}
-
-int SetCtrlVal(int panel, int control, const char *value)
-{
-    return onUiThread([panel, control, text = copyText(value)] {
-        return setValue(panel, control, QVariant(textFromBytes(text)));
-    });
-}
-
-int GetCtrlVal(int panel, int control, int *value)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    QVariant v;
-    if (const int rc = readValue(panel, control, &v))
-        return rc;
-    return value && toInt(v, value) ? 0 : kPanelBadAttribute;
-}
-
-int GetCtrlVal(int panel, int control, double *value)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    QVariant v;
-    if (const int rc = readValue(panel, control, &v))
-        return rc;
-    return value && toDouble(v, value) ? 0 : kPanelBadAttribute;
-}
-
-int GetCtrlVal(int panel, int control, std::string *value)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    QVariant v;
-    if (const int rc = readValue(panel, control, &v))
-        return rc;
-    return value && toText(v, value) ? 0 : kPanelBadAttribute;
-}
-
-int SetCtrlAttribute(int panel, int control, CtrlAttribute attr, int value)
-{
-    return onUiThread([=] { return setAttribute(panel, control, attr, QVariant(value)); });
-}
-
-int SetCtrlAttribute(int panel, int control, CtrlAttribute attr, double value)
-{
-    return onUiThread([=] { return setAttribute(panel, control, attr, QVariant(value)); });
-}
-
-int SetCtrlAttribute(int panel, int control, CtrlAttribute attr, const char *value)
-{
-    return onUiThread([panel, control, attr, text = copyText(value)] {
-        return setAttribute(panel, control, attr, QVariant(textFromBytes(text)));
-    });
-}
-
-int GetCtrlAttribute(int panel, int control, CtrlAttribute attr, int *value)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    QVariant v;
-    if (const int rc = readAttribute(panel, control, attr, &v))
-        return rc;
-    return value && toInt(v, value) ? 0 : kPanelBadAttribute;
-}
-
-int GetCtrlAttribute(int panel, int control, CtrlAttribute attr, double *value)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    QVariant v;
-    if (const int rc = readAttribute(panel, control, attr, &v))
-        return rc;
-    return value && toDouble(v, value) ? 0 : kPanelBadAttribute;
-}
-
-int GetCtrlAttribute(int panel, int control, CtrlAttribute attr, std::string *value)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    QVariant v;
-    if (const int rc = readAttribute(panel, control, attr, &v))
-        return rc;
-    if (v.typeId() != QMetaType::QString || !value)
-        return kPanelBadAttribute;
-    *value = bytesFromText(v.toString());
+    PanelRecord *record = findPanel(panel);
+    if (!record)
+        return kPanelBadHandle;
+    record->window->setWindowTitle(QString::fromStdString(title));
     return 0;
 }
 
-int ResetTextBox(int panel, int control, const char *text)
+int getPanelTitle(int panel, std::string *title)
 {
-    return onUiThread([panel, control, text = copyText(text)] {
-        QWidget *widget = findControl(panel, control);
-        if (!widget)
-            return int(kPanelBadHandle);
-        auto *box = qobject_cast<TextBox *>(widget);
-        if (!box)
-            return int(kPanelBadAttribute);
-        box->setText(textFromBytes(text));
-        return 0;
-    });
+    PanelRecord *record = findPanel(panel);
+    if (!record)
+        return kPanelBadHandle;
+    *title = record->window->windowTitle().toStdString();
+    return 0;
 }
 
-int SetActiveCtrl(int panel, int control)
+int loadPanelByName(int parentPanel, const char *definitionName, int panelResourceId)
 {
-    return onUiThread([panel, control] {
-        QWidget *widget = findControl(panel, control);
-        if (!widget)
-            return int(kPanelBadHandle);
-        widget->setFocus(Qt::OtherFocusReason);
-        return 0;
-    });
+    return loadPanel(parentPanel, QString::fromUtf8(definitionName), panelResourceId);
 }
 
-void SetWaitCursor(int on)
+int setValueOf(int panel, int control, const PanelValue &value)
 {
-    onUiThread([on] {
-        if (on && !waitCursorOn)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        else if (!on && waitCursorOn)
-            QApplication::restoreOverrideCursor();
-        waitCursorOn = on != 0;
-        return 0;
-    });
+    return setValue(panel, control, toVariant(value));
+}
+
+int getValueOf(int panel, int control, PanelValue *value)
+{
+    QVariant v;
+    if (const int rc = readValue(panel, control, &v))
+        return rc;
+    *value = toPanelValue(v);
+    return 0;
+}
+
+int setAttributeOf(int panel, int control, CtrlAttribute attribute, const PanelValue &value)
+{
+    return setAttribute(panel, control, attribute, toVariant(value));
+}
+
+int getAttributeOf(int panel, int control, CtrlAttribute attribute, PanelValue *value)
+{
+    QVariant v;
+    if (const int rc = readAttribute(panel, control, attribute, &v))
+        return rc;
+    *value = toPanelValue(v);
+    return 0;
+}
+
+int resetTextBox(int panel, int control, const std::string &text)
+{
+    QWidget *widget = findControl(panel, control);
+    if (!widget)
+        return kPanelBadHandle;
+    auto *box = qobject_cast<TextBox *>(widget);
+    if (!box)
+        return kPanelBadAttribute;
+    box->setText(QString::fromStdString(text));
+    return 0;
+}
+
+int setActiveCtrl(int panel, int control)
+{
+    QWidget *widget = findControl(panel, control);
+    if (!widget)
+        return kPanelBadHandle;
+    widget->setFocus(Qt::OtherFocusReason);
+    return 0;
+}
+
+void setWaitCursor(bool on)
+{
+    if (on && !waitCursorOn)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else if (!on && waitCursorOn)
+        QApplication::restoreOverrideCursor();
+    waitCursorOn = on;
 }
 
 // Paints every shown window now, synchronously. No event is taken from the
 // queue, so no click, tick or received byte can run a callback from here.
-void ProcessDrawEvents()
+void processDrawEvents()
 {
-    onUiThread([] {
-        for (QWidget *window : QApplication::topLevelWidgets())
-            if (window->isVisible())
-                window->repaint();
-        return 0;
-    });
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window->isVisible())
+            window->repaint();
 }
 
-int ResetTimer(int panel, int control)
+const PanelBackend kQtPanel = {
+    startApplication, loadPanelByName, displayPanel,   discardPanel,      setPanelTitle,
+    getPanelTitle,    setValueOf,      getValueOf,     setAttributeOf,    getAttributeOf,
+    resetTextBox,     setActiveCtrl,   setWaitCursor,  processDrawEvents, resetTimer,
+    runQtPopup,
+};
+
+} // namespace
+
+} // namespace platform
+
+void UseQtPanel()
 {
-    return onUiThread([panel, control] { return resetTimer(panel, control); });
+    platform::selectPanelBackend(&platform::kQtPanel);
 }

@@ -1,12 +1,7 @@
-// Modal popups: a message with buttons laid out in the order given, the
-// first one focused and chosen by Enter, Escape choosing the second (or the
-// only one). While a popup is open the panels receive no input, their
-// timer controls do not tick and the serial ports' receive callbacks wait
-// (popup_hold.h).
-#include "popups.h"
-#include "panel.h"
-#include "text_codec.h"
-#include "popup_hold.h"
+// Modal popups in a dialog: a message with buttons laid out in the order
+// given, the first one focused and chosen by Enter, Escape choosing the one
+// popups.cpp named for it. popups.cpp marks the popup open for the line.
+#include "panel_backend.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -17,7 +12,7 @@
 #include <string>
 #include <vector>
 
-using namespace platform;
+namespace platform {
 
 namespace {
 
@@ -66,61 +61,26 @@ private:
     int escapeNumber_;
 };
 
-// Keeps the popup readable under a busy cursor and marks it open for the panels.
-class ModalScope {
+// Keeps the popup readable under a busy cursor.
+class ArrowCursorScope {
 public:
-    ModalScope()
-    {
-        enterModalPopup();
-        QApplication::setOverrideCursor(Qt::ArrowCursor);
-    }
-    ~ModalScope()
-    {
-        QApplication::restoreOverrideCursor();
-        leaveModalPopup();
-    }
-    ModalScope(const ModalScope &) = delete;
-    ModalScope &operator=(const ModalScope &) = delete;
+    ArrowCursorScope() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+    ~ArrowCursorScope() { QApplication::restoreOverrideCursor(); }
+    ArrowCursorScope(const ArrowCursorScope &) = delete;
+    ArrowCursorScope &operator=(const ArrowCursorScope &) = delete;
 };
-
-int runPopup(const char *title, const char *message, const std::vector<const char *> &buttons)
-{
-    if (!OnUiThread())
-        return kPanelWrongThread;
-    std::vector<QString> captions;
-    std::vector<int> numbers;
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-        if (buttons[i] && *buttons[i]) {
-            captions.push_back(textFromBytes(buttons[i]));
-            numbers.push_back(int(i) + 1);
-        }
-    }
-    if (captions.empty()) {  // a popup with no way out would hang the operator
-        captions.push_back(QStringLiteral("OK"));
-        numbers.push_back(1);
-    }
-    int escapeNumber = 0;
-    if (captions.size() == 1)
-        escapeNumber = numbers[0];
-    else if (buttons.size() > 1 && buttons[1] && *buttons[1])
-        escapeNumber = 2;
-
-    ModalScope scope;
-    PopupDialog dialog(textFromBytes(title ? title : ""), textFromBytes(message ? message : ""),
-                       captions, numbers, escapeNumber);
-    return dialog.exec();
-}
 
 } // namespace
 
-int MessagePopup(const char *title, const char *message)
+int runQtPopup(const std::string &title, const std::string &message, const PopupButtons &buttons)
 {
-    const int rc = runPopup(title, message, {"OK"});
-    return rc < 0 ? rc : 1;
+    std::vector<QString> captions;
+    for (const std::string &caption : buttons.captions)
+        captions.push_back(QString::fromStdString(caption));
+    ArrowCursorScope cursor;
+    PopupDialog dialog(QString::fromStdString(title), QString::fromStdString(message), captions,
+                       buttons.numbers, buttons.escapeNumber);
+    return dialog.exec();
 }
 
-int GenericMessagePopup(const char *title, const char *message, const char *button1,
-                        const char *button2, const char *button3)
-{
-    return runPopup(title, message, {button1, button2, button3});
-}
+} // namespace platform
