@@ -26,24 +26,23 @@ namespace {
 constexpr int kRed = 0xFF0000;
 constexpr int kBlack = 0x000000;
 const char kStartCommand[] = "START";
+// The instructions' remark fits the operator's system: on Linux the camera
+// needs no driver, on Windows it names where the driver is.
+#ifdef _WIN32
+constexpr MessageId kInstructions = MSG_INSTRUCTIONS;
+#else
+constexpr MessageId kInstructions = MSG_INSTRUCTIONS_LINUX;
+#endif
 
 // Set while EnvoiStart runs the Stop handler to release the other ports:
 // that call must keep the connected camera.
 bool releasingOtherPorts = false;
 
-void abandonnerPool()
-{
-    if (loader.threadPool != 0) {
-        CmtDiscardThreadPool(loader.threadPool);  // returns once the worker has returned
-        loader.threadPool = 0;
-    }
-}
-
 void GestionStart(int panel)
 {
     EtatMarche(panel);
     const int choice = GenericMessagePopup(Msg(MSG_PLEASE, loader.language),
-                                           Msg(MSG_INSTRUCTIONS, loader.language),
+                                           Msg(kInstructions, loader.language),
                                            Msg(MSG_OK, loader.language),
                                            Msg(MSG_CANCEL, loader.language), nullptr);
     // A camera connected while the popup was open is in its update: neither
@@ -60,7 +59,7 @@ void GestionStart(int panel)
     // has returned, release it.
     if (loader.transferActive) {
         loader.transferActive = 0;
-        abandonnerPool();
+        AbandonPool();
     }
     SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kRed);
     SetCtrlVal(panel, LED1, 0);
@@ -80,7 +79,7 @@ void GestionStop(int panel)
         // Cleared first: the worker tests it before every block and leaves;
         // the port is closed only once the worker has returned.
         loader.transferActive = 0;
-        abandonnerPool();
+        AbandonPool();
         ArretCom();
     } else {
         FermetureAutresCom();
@@ -88,7 +87,7 @@ void GestionStop(int panel)
         // went out: the operator's Stop ends that update too, so the panel
         // can start again. (EnvoiStart's own call keeps the camera.)
         if (!releasingOtherPorts && loader.connectedPort != 0) {
-            abandonnerPool();
+            AbandonPool();
             ArretCom();
         }
     }
@@ -117,6 +116,14 @@ void BasculeLangue(int panel)
 }
 
 } // namespace
+
+void AbandonPool()
+{
+    if (loader.threadPool != 0) {
+        CmtDiscardThreadPool(loader.threadPool);  // returns once the worker has returned
+        loader.threadPool = 0;
+    }
+}
 
 void EtatRepos(int panel)
 {
@@ -209,6 +216,13 @@ int EnvoiStart()
 int ArretCom()
 {
     const int panel = loader.panel;
+    // A camera may report its flash written while the image still goes out
+    // (or the worker finish its last block after it): the worker leaves
+    // before the port it writes to is closed.
+    if (loader.workerRunning) {
+        loader.transferActive = 0;
+        AbandonPool();
+    }
     SetCtrlAttribute(panel, TIMER, ATTR_ENABLED, 0);
     SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_COLOR, kBlack);
     SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_BOLD, 0);
@@ -227,6 +241,12 @@ void CameraDeconnectee()
 {
     if (loader.connectedPort == 0)
         return;
+    // Many bootloaders restart into the new firmware as soon as the flash is
+    // written, and the port goes with them: that update has succeeded.
+    if (loader.reportedStep == kStepWritten) {
+        FinMiseAJourReussie(loader.panel, TIMER);
+        return;
+    }
     SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_CAMERA_DISCONNECTED, loader.language));
     // The Stop handler stops the worker first (it fails its writes now and
     // leaves), then ArretCom closes the port, whether or not the image was

@@ -11,8 +11,14 @@ int EnvoiStart();
 // Ends the update display and closes connectedPort; the panel goes idle.
 int ArretCom();
 // The camera's port went away during an update (cable pulled, camera off):
-// the log says so and the update ends as the operator's Stop ends it.
+// the log says so and the update ends as the operator's Stop ends it. After
+// the camera said "WRITE OK" (it restarts into its new firmware) the update
+// ends as a success at once.
 void CameraDeconnectee();
+// Discards the worker's pool, if there is one: returns once its worker has
+// returned, with the panel calls it made delivered. Clear transferActive
+// first for the worker to leave before its next block.
+void AbandonPool();
 
 // The two panel states of GO, STOP and LANGU.
 void EtatRepos(int panel);    // idle: GO shown, STOP hidden, LANGU usable

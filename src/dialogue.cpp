@@ -5,6 +5,7 @@
 //   "ERROR"     -> the worker stops after its current block
 #include "dialogue.h"
 
+#include "collecte.h"
 #include "control.h"
 #include "loader_state.h"
 #include "messages.h"
@@ -19,9 +20,7 @@
 
 namespace {
 
-constexpr int kReceiveBufferSize = 5000;  // 4999 bytes and the terminator
 constexpr int kShortestChunk = 6;         // shorter chunks are line noise: ignored
-constexpr double kPauseAfterByte = 0.001;
 constexpr int kThreadPoolAttributeFour = 4;
 
 struct Product {
@@ -30,31 +29,6 @@ struct Product {
 };
 // Tried in this order; the first found wins.
 constexpr Product kProducts[] = {{"KWT6083", 1}, {"RZ4417", 0}};
-
-// Reads what waits on the port into `buffer`, dropping NUL bytes. Stops when
-// the queue is found empty after the pause, on a port error, or when the
-// buffer is full (what is left arrives in the next chunk).
-// The 1 ms pauses run to a schedule, the start plus 1 ms per byte read, so
-// a 4999-byte reply holds the UI thread 5 s and not 5 s plus every pause's
-// overshoot.
-int lireChunk(int port, char *buffer)
-{
-    int count = 0;
-    int bytesRead = 0;  // NUL bytes included: every byte is paused after
-    const double start = Timer();
-    while (count < kReceiveBufferSize - 1 && GetInQLen(port) > 0) {
-        const int byte = ComRdByte(port);
-        if (byte < 0)
-            break;
-        buffer[count] = static_cast<char>(byte & 0xFF);
-        if (buffer[count] != 0)
-            ++count;
-        ++bytesRead;
-        DelayUntil(start + bytesRead * kPauseAfterByte);
-    }
-    buffer[count] = '\0';
-    return count;
-}
 
 void accepterBanniere(int portNumber, const char *chunk, const Product &product)
 {
@@ -104,10 +78,7 @@ void examinerBanniere(int portNumber, const char *chunk)
 void abandonnerMiseAJour()
 {
     loader.transferActive = 0;
-    if (loader.threadPool != 0) {
-        CmtDiscardThreadPool(loader.threadPool);
-        loader.threadPool = 0;
-    }
+    AbandonPool();
     SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_ABORTED, loader.language));
     ArretCom();
 }
@@ -125,10 +96,7 @@ bool accepterStartOk(const char *chunk)
     loader.startAcknowledged = 1;
 
     // The previous update's worker has returned by now; release its thread.
-    if (loader.threadPool != 0) {
-        CmtDiscardThreadPool(loader.threadPool);
-        loader.threadPool = 0;
-    }
+    AbandonPool();
     if (const int loaded = ChecksumFichier(loader.productIndex); loaded != 0) {
         // No header and no byte of a partial image may reach the camera.
         SetCtrlVal(loader.panel, TEXTBOX, chunk);
@@ -211,16 +179,25 @@ bool ContientMot(const char *text, const char *word)
     return length == 0;
 }
 
-void ReceptionRS(int portNumber, int eventMask, void * /*callbackData*/)
-{
-    if (!(eventMask & 1))
-        return;
-    char chunk[kReceiveBufferSize] = {};
-    if (lireChunk(portNumber, chunk) < kShortestChunk)
-        return;
+namespace {
 
+// A whole chunk from one port: a banner while none has been accepted, else
+// the bootloader's replies, whatever port it came from.
+void traiterChunk(int portNumber, const char *chunk, int length)
+{
+    if (length < kShortestChunk)
+        return;
     if (loader.bootloaderFound == 0 && ContientMot(chunk, "Bootloader v"))
         examinerBanniere(portNumber, chunk);
     else
         traiterReponse(chunk);
+}
+
+} // namespace
+
+void ReceptionRS(int portNumber, int eventMask, void * /*callbackData*/)
+{
+    if (!(eventMask & 1))
+        return;
+    DebutCollecte(portNumber, traiterChunk);
 }

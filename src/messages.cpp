@@ -104,10 +104,5 @@ const char *Msg(MessageId id, int language)
 {
     if (id < 0 || id >= MSG_COUNT)
         return "";
-#ifndef _WIN32
-    // Chosen when the program is built: a Linux operator installs no driver.
-    if (id == MSG_INSTRUCTIONS)
-        id = MSG_INSTRUCTIONS_LINUX;
-#endif
     return kCatalogue[id][language == 1 ? 1 : 0];
 }

@@ -29,8 +29,8 @@ enum MessageId {
     MSG_UPDATING_WITH,
     MSG_USED,
     MSG_BAD_IMAGE,      // log line when the image cannot be read whole from the package
-    // The instructions' remark for a Linux operator; on Linux builds
-    // MSG_INSTRUCTIONS gives this text (the Windows remark stays for Windows).
+    // The instructions with the remark for a Linux operator (no driver to
+    // install); the Start popup shows it on Linux, MSG_INSTRUCTIONS on Windows.
     MSG_INSTRUCTIONS_LINUX,
     // Log lines of the port scan; printf formats. COM number and device come first.
     MSG_PORT_DENIED,        // %i COM, %s device, %s group, %s group

@@ -6,6 +6,7 @@
 //   OuvertureCom / ReessaiCom / FermetureAutresCom / FermetureCom
 #include "ports.h"
 
+#include "collecte.h"
 #include "control.h"
 #include "dialogue.h"
 #include "loader_state.h"
@@ -108,6 +109,10 @@ int ouvrirPort(int port)
     SetComTime(port, kTimeoutSeconds);
     SetXMode(port, 0);
     SetCTSMode(port, 0);
+    // Listening starts afresh: what came before, a chunk half gathered
+    // behind the instructions included, is dropped.
+    AbandonCollecte(port);
+    HoldComCallback(port, 0);
     FlushInQ(port);
     FlushOutQ(port);
     InstallComCallback(port, kReceivedCharEvent, 0, kCarriageReturn, ReceptionRS, nullptr);
@@ -135,6 +140,7 @@ void PerteCom(int port, int /*eventMask*/, void * /*callbackData*/)
         CameraDeconnectee();
         return;
     }
+    AbandonCollecte(port);
     InstallComCallback(port, 0, 0, 0, nullptr, nullptr);
     CloseCom(port);
     loader.portStatus[port] = kComHangUp;  // the watch tries it again when its node is back
@@ -183,6 +189,7 @@ void FermetureAutresCom()
     finirScrutation();
     for (int port = kFirstComPort; port <= kLastComPort; ++port) {
         if (loader.portStatus[port] == 0 && port != loader.connectedPort) {
+            AbandonCollecte(port);  // what it was saying is dropped with it
             InstallComCallback(port, 0, 0, 0, nullptr, nullptr);
             CloseCom(port);
             loader.portStatus[port] = -1;
@@ -196,6 +203,7 @@ void FermetureCom()
     const int port = loader.connectedPort;
     if (port == 0)
         return;
+    AbandonCollecte(port);
     InstallComCallback(port, 0, 0, 0, nullptr, nullptr);
     CloseCom(port);
 }

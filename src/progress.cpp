@@ -15,6 +15,16 @@ constexpr int kAnimationFrames = 9;
 constexpr int kGreen = 0x00FF00;
 } // namespace
 
+void FinMiseAJourReussie(int panel, int timerControl)
+{
+    loader.displayedStep = kStepWritten;
+    SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kGreen);
+    SetCtrlVal(panel, LED2, 0);
+    SetCtrlVal(panel, TEXTBOX, Msg(MSG_SUCCESS, loader.language));
+    SetCtrlAttribute(panel, timerControl, ATTR_ENABLED, 0);
+    ArretCom();
+}
+
 void AvancementProgression(int panel, int timerControl)
 {
     ++loader.tickCount;
@@ -49,11 +59,7 @@ void AvancementProgression(int panel, int timerControl)
         SetCtrlVal(panel, TEXTBOX, Msg(MSG_PROGRAMMING_LOG, loader.language));
         break;
     case kStepWritten:
-        SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kGreen);
-        SetCtrlVal(panel, LED2, 0);
-        SetCtrlVal(panel, TEXTBOX, Msg(MSG_SUCCESS, loader.language));
-        SetCtrlAttribute(panel, timerControl, ATTR_ENABLED, 0);
-        ArretCom();
+        FinMiseAJourReussie(panel, timerControl);
         break;
     default:
         break;

@@ -67,10 +67,7 @@ int QuorvelMain(int argc, char **argv)
 
     // A worker may still be finishing its last block (after "ERROR"): wait
     // for it before its buffer goes.
-    if (loader.threadPool != 0) {
-        CmtDiscardThreadPool(loader.threadPool);
-        loader.threadPool = 0;
-    }
+    AbandonPool();
     std::free(loader.imageBuffer.exchange(nullptr));
     return DiscardPanel(panel);
 }

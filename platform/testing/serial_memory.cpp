@@ -36,6 +36,7 @@ struct MemoryPort {
     bool posted = false;          // a callback call is queued and not yet run
     unsigned long posting = 0;    // which queued call is the live one
     bool inCallback = false;
+    bool recording = false;       // reads join the last chunk: in the callback or the hold it began
     std::vector<std::string> callbackReads;
     // Hang-up callback: posted once to the UI thread when the cable is
     // pulled from the open port; `hangUpPosting` tells the live post apart.
@@ -127,11 +128,14 @@ void deliver(int port, unsigned long posting)
         callback = p.callback;
         data = p.callbackData;
         p.inCallback = true;
+        p.recording = true;
         p.callbackReads.emplace_back();
     }
     callback(port, 1, data);
     std::lock_guard<std::mutex> lock(t.mutex);
-    t.ports[static_cast<std::size_t>(port)].inCallback = false;
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    p.inCallback = false;
+    p.recording = p.held;  // a chunk gathered after the callback is still its chunk
     --t.callbacksPending;
     postCallback(t, port);
 }
@@ -146,6 +150,7 @@ void dropCallback(Ports &t, MemoryPort &p)
     p.callback = nullptr;
     p.callbackData = nullptr;
     p.held = false;
+    p.recording = false;
     p.hangUpCallback = nullptr;
     p.hangUpData = nullptr;
     p.hangUpPosting = 0;  // a queued hang-up call finds nothing
@@ -298,7 +303,7 @@ int memoryComRdByte(int port)
     }
     const unsigned char byte = p.input.front();
     p.input.pop_front();
-    if (p.inCallback)
+    if (p.recording && !p.callbackReads.empty())
         p.callbackReads.back().push_back(static_cast<char>(byte));
     return byte;
 }
@@ -430,8 +435,10 @@ int memoryHoldComCallback(int port, int hold)
     if (!p.open)
         return kComNotOpen;
     p.held = hold == 1;
-    if (!p.held)
+    if (!p.held) {
+        p.recording = p.inCallback;
         postCallback(t, port);
+    }
     return 0;
 }
 

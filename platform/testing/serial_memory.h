@@ -51,7 +51,8 @@ std::vector<MemoryWrite> MemoryPortWrites(int port);
 void MemoryPortWriteBudget(int port, long long bytes);
 
 // The bytes the program read with ComRdByte during each call of the
-// receive callback, one entry per call.
+// receive callback and the hold of the callback that call began
+// (HoldComCallback): one entry per chunk.
 std::vector<std::string> MemoryPortCallbackReads(int port);
 // Receive callbacks now running or posted and not yet run on any port.
 int MemorySerialCallbacksPending();

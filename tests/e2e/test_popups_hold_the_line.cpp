@@ -1,8 +1,10 @@
 // A camera that announces itself while a popup is open: nothing is sent to
 // it behind the popup, and once the popup is closed its update runs whole,
 // "START", then the header, then every byte of the image.
+#include "control.h"
 #include "dialogue.h"
 #include "loader_state.h"
+#include "package.h"
 #include "package_file.h"
 #include "program_fixture.h"
 #include "scripted_camera.h"
@@ -167,8 +169,9 @@ private slots:
     }
 
     // Should a camera get connected behind the instructions all the same
-    // (here its callback is run by hand from inside the popup), Ok does not
-    // tear its update down: it goes on, header and whole image.
+    // (here the banner's connection is made by hand from inside the popup:
+    // the line itself holds every chunk until the popup has closed), Ok does
+    // not tear its update down: it goes on, header and whole image.
     void okKeepsAnUpdateConnectedBehindThePopup()
     {
         SimCameraOptions o;
@@ -185,9 +188,12 @@ private slots:
             unknown.stop();
             QCOMPARE(loader.portStatus[6], 0);  // still listening
             auto instructions = answerNextPopup(Qt::Key_Return, 0, 10000, [&] {
-                camera.line.send(camera.banner);
-                QTRY_VERIFY(GetInQLen(6) > 0);
-                ReceptionRS(6, 1, nullptr);
+                std::snprintf(loader.productName, sizeof loader.productName, "RZ4417");
+                loader.productIndex = 0;
+                loader.connectedPort = 6;
+                loader.bootloaderFound = 1;
+                VerifFichier(0);
+                EnvoiStart();
             });
             click("GO");
             QVERIFY(instructions->answered);

@@ -321,7 +321,7 @@ private slots:
         QFETCH(int, language);
         QFETCH(QString, firstStep);
         QFETCH(QString, groupRemark);
-        const QString text = QString::fromUtf8(Msg(MSG_INSTRUCTIONS, language));
+        const QString text = QString::fromUtf8(Msg(MSG_INSTRUCTIONS_LINUX, language));
         QVERIFY(text.startsWith(firstStep));
         QCOMPARE(text.count(QRegularExpression("^   [1-4]\\. ", QRegularExpression::MultilineOption)), 4);
         QVERIFY(text.contains(groupRemark));

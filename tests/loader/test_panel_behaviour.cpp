@@ -250,9 +250,13 @@ private slots:
             loader.reportedStep = 1;
             tick(5);
         }
+        // Step 2 is reported two ticks into a second and step 3 before its
+        // mark: the tick looks at the step on marks only, so 2 is skipped.
         loader.reportedStep = 2;
+        tick(2);
+        QCOMPARE(intValue(panel, LED2), 0);
         loader.reportedStep = 3;
-        tick(5);
+        tick(3);
         QCOMPARE(text(panel, TEXTBOX), log);
         QCOMPARE(intValue(panel, LED1), led1);
         QCOMPARE(intValue(panel, LED2), 0);

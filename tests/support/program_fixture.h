@@ -66,8 +66,8 @@ inline int runProgram(const std::function<void()> &scenario)
     QTimer::singleShot(0, [scenario] {
         if (QTest::qWaitForWindowExposed(window()))
             scenario();
-        else
-            qWarning("the panel was never shown");
+        else  // the test fails: nothing it checks afterwards was seen by an operator
+            QTest::qFail("the panel was never shown", __FILE__, __LINE__);
         if (QWidget *w = window())
             w->close();  // the close box: the program ends
         // Safety net: a popup left open would block the end.
