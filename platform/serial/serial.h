@@ -154,7 +154,8 @@ void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, in
 // re-enumerates); numbering them by their sorted position would hand an open
 // port's number to a newcomer and give the newcomer a number that names a
 // device already open. From ComHoldNumbering to ComReleaseNumbering each COM
-// number keeps the device it named when the hold began; a device that
+// number keeps the device it named when the hold was first used (the
+// scan's first open, at once after ComHoldNumbering); a device that
 // appears meanwhile takes the next free number, and a device that goes keeps
 // its number (nothing is behind it until it is back at the same path).
 // ComHoldNumbering again starts afresh from the devices present then.

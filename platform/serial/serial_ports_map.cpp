@@ -326,6 +326,7 @@ namespace {
 struct HeldNumbering {
     std::mutex lock;
     bool held = false;
+    bool taken = false;  // the devices present at the hold were numbered (at its first use)
     std::vector<std::string> paths;
 };
 
@@ -355,10 +356,18 @@ std::string deviceForComPort(int port)
         const auto it = ports.find(port);
         return it == ports.end() ? std::string() : it->second;
     }
-    const std::vector<SerialDevice> devices = systemSerialDevices();
     HeldNumbering &numbering = heldNumbering();
+    bool firstUse = false;
+    {
+        std::lock_guard<std::mutex> guard(numbering.lock);
+        firstUse = numbering.held && !numbering.taken;
+    }
+    if (firstUse)
+        forgetSerialDevices();  // number the devices present at this moment
+    const std::vector<SerialDevice> devices = systemSerialDevices();
     std::lock_guard<std::mutex> guard(numbering.lock);
     if (numbering.held) {
+        numbering.taken = true;
         numberNewcomers(numbering, devices);
         const std::vector<std::string> &paths = numbering.paths;
         return static_cast<std::size_t>(port) <= paths.size() ? paths[port - 1] : std::string();
@@ -404,16 +413,16 @@ std::map<int, SerialDevice> comPortTable(const std::string &devDir, const std::s
 } // namespace platform
 
 // The hold of serial.h, kept beside the numbering it holds: it is the same
-// for every serial backend.
+// for every serial backend. The machine is enumerated at the hold's first
+// use, the scan's first open, so a scan of listed or in-memory ports never
+// enumerates it.
 void ComHoldNumbering()
 {
-    platform::forgetSerialDevices();  // number the devices present at this moment
-    const std::vector<platform::SerialDevice> devices = platform::systemSerialDevices();
     platform::HeldNumbering &numbering = platform::heldNumbering();
     std::lock_guard<std::mutex> guard(numbering.lock);
     numbering.held = true;
+    numbering.taken = false;
     numbering.paths.clear();
-    platform::numberNewcomers(numbering, devices);
 }
 
 void ComReleaseNumbering()
@@ -421,5 +430,6 @@ void ComReleaseNumbering()
     platform::HeldNumbering &numbering = platform::heldNumbering();
     std::lock_guard<std::mutex> guard(numbering.lock);
     numbering.held = false;
+    numbering.taken = false;
     numbering.paths.clear();
 }
