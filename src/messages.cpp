@@ -96,6 +96,13 @@ const char *const kCatalogue[MSG_COUNT][2] = {
      "update from the new package.\n",
      "\n'vers.kq' a changé depuis le lancement de Quorvel : rien n'a été envoyé. Relancez "
      "Quorvel pour mettre à jour avec le nouveau package.\n"},
+    /* MSG_LISTENING */
+    {"Listening on %s for 10 s: no camera has answered. Check that the camera was started in its "
+     "Bootloader (F1 and F3 held at power-on) and that the USB cable is plugged in; run "
+     "'quorvel-ports' to see this PC's serial ports.\n",
+     "À l'écoute de %s depuis 10 s : aucune caméra n'a répondu. Vérifiez que la caméra a été "
+     "démarrée dans son Bootloader (F1 et F3 appuyées à la mise sous tension) et que le câble USB "
+     "est branché ; lancez 'quorvel-ports' pour voir les ports série du PC.\n"},
 };
 
 } // namespace

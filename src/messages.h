@@ -41,6 +41,7 @@ enum MessageId {
     MSG_CAMERA_DISCONNECTED, // no argument
     MSG_PORT_DENIED_ADMIN,  // %i COM, %s device: permission denied, no group may use it
     MSG_PACKAGE_CHANGED,    // log line when vers.kq was replaced since start-up
+    MSG_LISTENING,          // %s the ports listened to ("COM1 (/dev/ttyS0), COM3 (/dev/ttyACM0)")
     MSG_COUNT
 };
 

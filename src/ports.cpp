@@ -3,6 +3,7 @@
 //   ouvrirPort        one port with the bootloader's line settings
 //   signalerRefus     the operator's line for a port that exists but is refused
 //   PerteCom          a listened or connected port whose device went away
+//   signalerEcoute    the operator's line when ports listen and no camera answers
 //   OuvertureCom / ReessaiCom / FermetureAutresCom / FermetureCom
 #include "ports.h"
 
@@ -17,6 +18,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 constexpr long kBaudRate = 115200;
@@ -37,6 +40,7 @@ struct Scrutation {
     double startedAt = 0.0;        // Timer() at the operator's Ok
     bool anyPortOpened = false;    // some port opened at least once
     bool silenceReported = false;  // the "no port at all" line was written
+    bool listeningReported = false; // the "listening, no camera" line was written
     // Per COM number: a refusal waits for a second try before it is told (a
     // node udev has just created is not yet given its group), and each
     // device is told once per update.
@@ -82,8 +86,11 @@ void noterRefus(int port)
 {
     ComOpenFailure failure{};
     if (GetComOpenFailure(port, &failure) != 0 || failure.device[0] == '\0'
-        || failure.error == kComNoDevice || failure.error == kComArgumentError) {
-        scan.pending[port][0] = '\0';  // nothing behind this number: nothing to say
+        || failure.error == kComNoDevice || failure.error == kComArgumentError
+        || failure.ownPort != 0) {
+        // Nothing behind this number, or a device another of our numbers
+        // already listens to: nothing to tell the operator.
+        scan.pending[port][0] = '\0';
         return;
     }
     const bool confirmed = std::strcmp(scan.pending[port], failure.device) == 0
@@ -146,10 +153,38 @@ void PerteCom(int port, int /*eventMask*/, void * /*callbackData*/)
     loader.portStatus[port] = kComHangUp;  // the watch tries it again when its node is back
 }
 
+// Ten seconds after Ok with ports open and no banner: the operator hears
+// which ports are listened to, so that a camera not in its Bootloader, a
+// loose cable or the PC's own serial port is not mistaken for a hang.
+void signalerEcoute()
+{
+    std::string ports;
+    for (int port = kFirstComPort; port <= kLastComPort; ++port) {
+        if (loader.portStatus[port] != 0)
+            continue;
+        char entry[300];
+        std::snprintf(entry, sizeof entry, "%sCOM%i (%s)", ports.empty() ? "" : ", ", port,
+                      ComDevicePath(port));
+        ports += entry;
+    }
+    std::vector<char> line(ports.size() + 1024);
+    std::snprintf(line.data(), line.size(), Msg(MSG_LISTENING, loader.language), ports.c_str());
+    journal(line.data());
+}
+
+bool portOuvert()
+{
+    for (int port = kFirstComPort; port <= kLastComPort; ++port)
+        if (loader.portStatus[port] == 0)
+            return true;
+    return false;
+}
+
 void finirScrutation()
 {
     scan.running = false;
     StopPortWatch();
+    ComReleaseNumbering();
 }
 
 } // namespace
@@ -159,6 +194,7 @@ void OuvertureCom()
     scan = Scrutation{};
     scan.running = true;
     scan.startedAt = Timer();
+    ComHoldNumbering();  // until the scan ends, a COM number keeps its device
     for (int port = kFirstComPort; port <= kLastComPort; ++port)
         essayerPort(port);
     StartPortWatch(ReessaiCom, kRetryPeriodSeconds);
@@ -172,10 +208,14 @@ void ReessaiCom()
         if (loader.portStatus[port] != 0 && port != loader.connectedPort)
             essayerPort(port);
     }
-    if (!scan.anyPortOpened && !scan.silenceReported
-        && Timer() - scan.startedAt >= kSilenceWarningSeconds) {
+    if (Timer() - scan.startedAt < kSilenceWarningSeconds)
+        return;
+    if (!scan.anyPortOpened && !scan.silenceReported) {
         scan.silenceReported = true;
         journal(Msg(MSG_NO_PORT_OPENED, loader.language));
+    } else if (!scan.listeningReported && portOuvert()) {
+        scan.listeningReported = true;
+        signalerEcoute();
     }
 }
 

@@ -47,9 +47,9 @@ void onSoon(void *)
 
 // /dev, and the directories of the devices the operator named, which may be
 // elsewhere (/dev/pts, /dev/serial/by-id, a test's directory).
-QStringList watchedDirectories()
+QStringList watchedDirectories(const QString &deviceDir)
 {
-    QStringList dirs{"/dev"};
+    QStringList dirs{deviceDir};
     if (const char *list = std::getenv("QUORVEL_COM_PORTS")) {
         for (const auto &entry : platform::parseComPortList(list)) {
             const QString dir = QFileInfo(QString::fromStdString(entry.second)).absolutePath();
@@ -63,10 +63,11 @@ QStringList watchedDirectories()
 void watchDirectories(Watch *watch)
 {
     watch->directories = std::make_unique<QFileSystemWatcher>();
-    const QStringList failed = watch->directories->addPaths(watchedDirectories());
+    const QString deviceDir = QString::fromStdString(platform::serialDeviceDirectory());
+    const QStringList failed = watch->directories->addPaths(watchedDirectories(deviceDir));
     // With /dev watched, the machine's device list is enumerated again only
     // when a node comes or goes.
-    platform::watchSerialDevices(!failed.contains("/dev"));
+    platform::watchSerialDevices(!failed.contains(deviceDir));
     QObject::connect(watch->directories.get(), &QFileSystemWatcher::directoryChanged,
                      watch->directories.get(), [watch](const QString &) {
                          platform::forgetSerialDevices();  // the enumeration is stale now

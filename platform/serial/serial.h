@@ -5,7 +5,8 @@
 // every open) it is a comma-separated list of N=DEVICE pairs and exactly
 // those numbers exist (set but empty: no port exists); otherwise COM1.. map
 // to /dev/ttyACM*, then /dev/ttyUSB*, then the /dev/ttyS* behind which a UART
-// really answers, each group in numeric order.
+// really answers, each group in numeric order, as the machine has them now
+// or, while the numbering is held (ComHoldNumbering), as it had them then.
 //
 // Threads: reads and writes (ComWrt, ComRdByte, GetInQLen, FlushInQ/OutQ)
 // may run on different threads on the same port at once, typically the
@@ -23,7 +24,12 @@
 // device: TIOCEXCL and flock(LOCK_EX) on the descriptor (so a second loader,
 // or a terminal program that locks, is refused, as root too), and no other
 // process that /proc shows with the device open (ModemManager probing a new
-// modem, a serial monitor). Such a device gives kComBusy.
+// modem, a serial monitor). Such a device gives kComBusy. /proc is read
+// without touching any file's own file system, on a helper thread, and
+// waited for at most half a second; past that the port is taken on the
+// locks alone and a refused port's holder stays unnamed. A device already
+// open here under another COM number gives kComBusy too, with
+// ComOpenFailure::ownPort saying which.
 //
 // Error codes (all negative, closed set):
 #pragma once
@@ -111,6 +117,9 @@ struct ComOpenFailure {
                           // ("dialout"); "" when joining a group would not help
     char holder[64];      // the program seen holding it ("ModemManager"), "" when unknown
     int holderPid;        // that program's pid, 0 when unknown
+    int ownPort;          // kComBusy because this program has the device open as
+                          // this COM number (a link and its target, or the list
+                          // naming one device twice); 0 otherwise
 };
 // Fills `failure` for `port`. Returns 0, or kComArgumentError (bad number or
 // null pointer; then nothing is written). UI thread, like OpenComConfig.
@@ -139,3 +148,18 @@ int HoldComCallback(int port, int hold);
 // by `holderProgram`/`holderPid` when given, else by an unknown program).
 // systemErrno 0 restores real opens. Kept across open and close.
 void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid);
+
+// Holds the automatic numbering still while the loader listens. Devices come
+// and go during a scan (the camera is powered on after Ok, a USB device
+// re-enumerates); numbering them by their sorted position would hand an open
+// port's number to a newcomer and give the newcomer a number that names a
+// device already open. From ComHoldNumbering to ComReleaseNumbering each COM
+// number keeps the device it named when the hold was first used (the
+// scan's first open, at once after ComHoldNumbering); a device that
+// appears meanwhile takes the next free number, and a device that goes keeps
+// its number (nothing is behind it until it is back at the same path).
+// ComHoldNumbering again starts afresh from the devices present then.
+// QUORVEL_COM_PORTS, when set, is read as always. Both may be called in any
+// state; UI thread.
+void ComHoldNumbering();
+void ComReleaseNumbering();

@@ -2,22 +2,31 @@
 // that opens a device as the serial service would and lets it go again.
 #include "serial_holders.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <memory>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
 constexpr unsigned kPtySlaveMajorFirst = 136;  // Unix98 pty slaves: majors 136..143
 constexpr unsigned kPtySlaveMajorLast = 143;
+
+std::atomic<platform::HolderStatObserver> statObserver{nullptr};
 
 bool allDigits(const char *text)
 {
@@ -48,6 +57,39 @@ int masterIndex(const std::string &procDir, const std::string &pid, const std::s
     return -1;
 }
 
+// The text of descriptor `name`'s link in the fd directory `fdDir`
+// ("/dev/ttyACM0"); false when unreadable. Read relative to the directory,
+// without building a path: a scan reads tens of thousands of them.
+bool linkText(int fdDir, const char *name, char (&text)[PATH_MAX], std::size_t *length)
+{
+    const ssize_t got = ::readlinkat(fdDir, name, text, sizeof text);
+    if (got <= 0 || static_cast<std::size_t>(got) >= sizeof text)
+        return false;
+    *length = static_cast<std::size_t>(got);
+    return true;
+}
+
+bool sameText(const char *text, std::size_t length, const std::string &other)
+{
+    return length == other.size() && other.compare(0, length, text, length) == 0;
+}
+
+// A pty master opened through /dev/ptmx or a devpts instance's own ptmx.
+bool namesPtyMaster(const char *text, std::size_t length)
+{
+    return length >= 5 && std::string::traits_type::compare(text + length - 5, "/ptmx", 5) == 0;
+}
+
+// Does the open file behind `fdPath` (its link text matched) really lie on
+// the device? Only such files are ever stat'ed.
+bool isDevice(const std::string &fdPath, dev_t rdev)
+{
+    if (const platform::HolderStatObserver observer = statObserver.load())
+        observer(fdPath.c_str());
+    struct stat target {};
+    return ::stat(fdPath.c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == rdev;
+}
+
 } // namespace
 
 namespace platform {
@@ -58,6 +100,8 @@ std::vector<DeviceHolder> findDeviceHolders(const std::string &device, const std
     struct stat node {};
     if (::stat(device.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
         return holders;
+    char resolved[PATH_MAX];
+    const std::string canonical = ::realpath(device.c_str(), resolved) ? resolved : device;
     const bool ptySlave = major(node.st_rdev) >= kPtySlaveMajorFirst
                           && major(node.st_rdev) <= kPtySlaveMajorLast;
     const int ptyIndex = ptySlave
@@ -78,16 +122,17 @@ std::vector<DeviceHolder> findDeviceHolders(const std::string &device, const std
             continue;  // another user's process: not ours to see
         bool holds = false;
         bool farEnd = false;
+        char text[PATH_MAX];
+        std::size_t length = 0;
         while (const dirent *fd = ::readdir(fds)) {
-            if (!allDigits(fd->d_name))
+            if (!allDigits(fd->d_name) || !linkText(::dirfd(fds), fd->d_name, text, &length))
                 continue;
-            struct stat target {};
-            if (::stat((fdDir + "/" + fd->d_name).c_str(), &target) != 0 || !S_ISCHR(target.st_mode))
-                continue;
-            if (target.st_rdev == node.st_rdev)
-                holds = true;
-            else if (ptySlave && masterIndex(procDir, pid, fd->d_name) == ptyIndex)
+            if (sameText(text, length, canonical) || sameText(text, length, device)) {
+                holds = holds || isDevice(fdDir + "/" + fd->d_name, node.st_rdev);
+            } else if (ptySlave && namesPtyMaster(text, length)
+                       && masterIndex(procDir, pid, fd->d_name) == ptyIndex) {
                 farEnd = true;
+            }
         }
         ::closedir(fds);
         if (holds && !farEnd)
@@ -95,6 +140,56 @@ std::vector<DeviceHolder> findDeviceHolders(const std::string &device, const std
     }
     ::closedir(processes);
     return holders;
+}
+
+namespace {
+
+// One scan handed to a helper thread. Shared by the thread and the caller,
+// so a caller who gave up waiting leaves nothing dangling behind.
+struct HolderScan {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;                // guarded by lock
+    std::vector<DeviceHolder> holders;    // guarded by lock
+};
+
+std::atomic<bool> scanRunning{false};  // a helper thread has not finished yet
+
+} // namespace
+
+bool findDeviceHoldersWithin(const std::string &device, std::chrono::milliseconds budget,
+                             std::vector<DeviceHolder> *holders)
+{
+    holders->clear();
+    bool idle = false;
+    if (!scanRunning.compare_exchange_strong(idle, true))
+        return false;  // an earlier scan is still held up: do not pile threads on it
+    auto scan = std::make_shared<HolderScan>();
+    try {
+        std::thread([scan, device] {
+            std::vector<DeviceHolder> found = findDeviceHolders(device);
+            {
+                std::lock_guard<std::mutex> guard(scan->lock);
+                scan->holders = std::move(found);
+                scan->finished = true;
+            }
+            scanRunning.store(false);
+            scan->done.notify_all();
+        }).detach();
+    } catch (const std::system_error &) {
+        scanRunning.store(false);
+        return false;  // no thread to be had: the holders stay unknown
+    }
+    std::unique_lock<std::mutex> guard(scan->lock);
+    if (!scan->done.wait_for(guard, budget, [&] { return scan->finished; }))
+        return false;
+    *holders = std::move(scan->holders);
+    return true;
+}
+
+void observeHolderStats(HolderStatObserver observer)
+{
+    statObserver.store(observer);
 }
 
 std::string deviceGroup(const std::string &device)

@@ -3,6 +3,7 @@
 // to hear about it (internal to platform/ and the port doctor).
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,34 @@ struct DeviceHolder {
 // as a plain user mostly the user's own. This process is left out, and so is
 // a process that holds the master of the pseudo-terminal `device` is: that
 // is the far end of the line (the simulated camera), not a rival reader.
-// Devices are compared by device number, so a symlink to the node matches.
+//
+// Each open file is judged by its link text (readlink of <pid>/fd/<n>),
+// which the kernel keeps with the open file: reading it never reaches the
+// file's own file system. Only a file whose text is the device's path or
+// its canonical path is looked at further (stat, to compare device
+// numbers). A stat of every open file would hang, uninterruptibly and for
+// good, on a file of a dead network or FUSE mount held by any process.
+// A holder that named the device otherwise in its own mount namespace (a
+// container's /dev) is not seen; TIOCEXCL and the lock still keep it out.
 std::vector<DeviceHolder> findDeviceHolders(const std::string &device,
                                             const std::string &procDir = "/proc");
+
+// The same scan of /proc on a helper thread, waited for at most `budget`.
+// True with *holders filled when it finished in time. False, *holders
+// empty, when it did not: the scan is left to finish alone and its result
+// is dropped, and until it has finished every further call returns false
+// at once, so a scan held up in the kernel costs one thread and one budget.
+bool findDeviceHoldersWithin(const std::string &device, std::chrono::milliseconds budget,
+                             std::vector<DeviceHolder> *holders);
+
+// How long the serial service waits for a holder scan when it opens or
+// refuses a port: far more than a scan takes, short enough for the panel.
+constexpr std::chrono::milliseconds kHolderScanBudget{500};
+
+// Test hook: called, on the scanning thread, with the path of every open
+// file the scan looks at further than its link text. nullptr: none.
+using HolderStatObserver = void (*)(const char *path);
+void observeHolderStats(HolderStatObserver observer);
 
 // The group whose members may read and write the node ("dialout"): "" when
 // joining a group would not help (the node is not group read-write, or its

@@ -238,6 +238,8 @@ struct DeviceCache {
     std::chrono::steady_clock::time_point taken{};
     bool valid = false;
     bool watched = false;  // /dev is watched: a change calls forgetSerialDevices()
+    std::string treeDev;   // a test's /dev instead of the machine's ("" = the machine's)
+    std::string treeSys;   // and its /sys/class/tty
 };
 
 DeviceCache &deviceCache()
@@ -249,8 +251,11 @@ DeviceCache &deviceCache()
 constexpr auto kDeviceCacheLife = std::chrono::milliseconds(500);
 constexpr auto kWatchedDeviceCacheLife = std::chrono::seconds(10);  // in case a change was missed
 
-std::vector<SerialDevice> enumerateMachine()
+// Caller holds the cache's lock.
+std::vector<SerialDevice> enumerateMachine(const DeviceCache &cache)
 {
+    if (!cache.treeDev.empty())
+        return scanSerialDevices(cache.treeDev, cache.treeSys);
     std::vector<SerialDevice> devices;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         SerialDevice device;
@@ -277,7 +282,7 @@ std::vector<SerialDevice> systemSerialDevices()
     const auto life = cache.watched ? std::chrono::steady_clock::duration(kWatchedDeviceCacheLife)
                                     : std::chrono::steady_clock::duration(kDeviceCacheLife);
     if (!cache.valid || now - cache.taken > life) {
-        cache.devices = enumerateMachine();
+        cache.devices = enumerateMachine(cache);
         cache.taken = now;
         cache.valid = true;
     }
@@ -298,6 +303,50 @@ void watchSerialDevices(bool watched)
     cache.watched = watched;
 }
 
+std::string serialDeviceDirectory()
+{
+    DeviceCache &cache = deviceCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    return cache.treeDev.empty() ? std::string("/dev") : cache.treeDev;
+}
+
+void useSerialDeviceTree(const std::string &devDir, const std::string &sysTtyDir)
+{
+    DeviceCache &cache = deviceCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    cache.treeDev = devDir;
+    cache.treeSys = sysTtyDir;
+    cache.valid = false;
+}
+
+namespace {
+
+// The numbering held during a scan: device paths by COM number, index 0
+// being COM1. Only ever extended while held, so no number changes device.
+struct HeldNumbering {
+    std::mutex lock;
+    bool held = false;
+    bool taken = false;  // the devices present at the hold were numbered (at its first use)
+    std::vector<std::string> paths;
+};
+
+HeldNumbering &heldNumbering()
+{
+    static HeldNumbering numbering;
+    return numbering;
+}
+
+// Gives the devices not numbered yet the next free numbers, in COM order.
+// Caller holds the numbering's lock.
+void numberNewcomers(HeldNumbering &numbering, const std::vector<SerialDevice> &devices)
+{
+    for (const SerialDevice &device : devices)
+        if (std::find(numbering.paths.begin(), numbering.paths.end(), device.path) == numbering.paths.end())
+            numbering.paths.push_back(device.path);
+}
+
+} // namespace
+
 std::string deviceForComPort(int port)
 {
     if (port < 1 || port > kComMaxPort)
@@ -307,7 +356,22 @@ std::string deviceForComPort(int port)
         const auto it = ports.find(port);
         return it == ports.end() ? std::string() : it->second;
     }
+    HeldNumbering &numbering = heldNumbering();
+    bool firstUse = false;
+    {
+        std::lock_guard<std::mutex> guard(numbering.lock);
+        firstUse = numbering.held && !numbering.taken;
+    }
+    if (firstUse)
+        forgetSerialDevices();  // number the devices present at this moment
     const std::vector<SerialDevice> devices = systemSerialDevices();
+    std::lock_guard<std::mutex> guard(numbering.lock);
+    if (numbering.held) {
+        numbering.taken = true;
+        numberNewcomers(numbering, devices);
+        const std::vector<std::string> &paths = numbering.paths;
+        return static_cast<std::size_t>(port) <= paths.size() ? paths[port - 1] : std::string();
+    }
     return static_cast<std::size_t>(port) <= devices.size() ? devices[port - 1].path : std::string();
 }
 
@@ -347,3 +411,25 @@ std::map<int, SerialDevice> comPortTable(const std::string &devDir, const std::s
 }
 
 } // namespace platform
+
+// The hold of serial.h, kept beside the numbering it holds: it is the same
+// for every serial backend. The machine is enumerated at the hold's first
+// use, the scan's first open, so a scan of listed or in-memory ports never
+// enumerates it.
+void ComHoldNumbering()
+{
+    platform::HeldNumbering &numbering = platform::heldNumbering();
+    std::lock_guard<std::mutex> guard(numbering.lock);
+    numbering.held = true;
+    numbering.taken = false;
+    numbering.paths.clear();
+}
+
+void ComReleaseNumbering()
+{
+    platform::HeldNumbering &numbering = platform::heldNumbering();
+    std::lock_guard<std::mutex> guard(numbering.lock);
+    numbering.held = false;
+    numbering.taken = false;
+    numbering.paths.clear();
+}

@@ -55,9 +55,17 @@ std::vector<SerialDevice> systemSerialDevices();
 void forgetSerialDevices();
 void watchSerialDevices(bool watched);
 
+// Where the machine's serial device nodes appear: "/dev", or the tree a
+// test gave useSerialDeviceTree. The port watch watches it.
+std::string serialDeviceDirectory();
+// Test hook: the machine's serial devices are those of this /dev and
+// /sys/class/tty tree (scanSerialDevices) instead of Qt's enumeration;
+// empty texts restore the machine's.
+void useSerialDeviceTree(const std::string &devDir, const std::string &sysTtyDir);
+
 // The device that COM `port` names now: from QUORVEL_COM_PORTS when it is
-// set (read at every call), else the port-th entry of systemSerialDevices().
-// "" when there is none.
+// set (read at every call), else the port-th entry of systemSerialDevices(),
+// or of the held numbering while it is held. "" when there is none.
 std::string deviceForComPort(int port);
 
 // Every COM number that names a device now, with the device (and its USB

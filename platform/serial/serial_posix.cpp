@@ -58,6 +58,7 @@ struct Port {
     std::shared_mutex lock;                  // see above
     int fd = -1;                             // open descriptor or -1; guarded by lock
     std::string device;                      // path fd was opened on; guarded by lock
+    dev_t rdev = 0;                          // device number behind fd; guarded by lock
     std::atomic<bool> hungUp{false};         // device went away; any thread sets, open/close clear
     std::atomic<long long> timeoutNs{kDefaultTimeoutNs};  // read/write bound; SetComTime writes
     std::atomic<int> lastErrno{0};           // errno of the last system error, any thread
@@ -282,6 +283,7 @@ void releasePort(Port &p)
     }
     p.fd = -1;
     p.device.clear();
+    p.rdev = 0;
     p.hungUp.store(false, std::memory_order_relaxed);
     p.hangUpReported.store(false, std::memory_order_relaxed);
     p.hangUpCallback = nullptr;
@@ -296,7 +298,7 @@ void copyText(char *to, std::size_t size, const std::string &text)
 
 // Records why the open failed, for the operator's message, and returns the error.
 int refuse(Port &p, int error, int systemErrno, const std::string &device,
-           const std::vector<platform::DeviceHolder> &holders = {})
+           const std::vector<platform::DeviceHolder> &holders = {}, int ownPort = 0)
 {
     p.lastErrno.store(systemErrno, std::memory_order_relaxed);
     ComOpenFailure &f = p.failure;
@@ -310,13 +312,42 @@ int refuse(Port &p, int error, int systemErrno, const std::string &device,
         copyText(f.holder, sizeof f.holder, holders.front().program);
         f.holderPid = holders.front().pid;
     }
+    f.ownPort = ownPort;
     return error;
+}
+
+// Another program holds the device: refused, naming the holder when /proc
+// tells it within the budget (else the operator hears "another program").
+int refuseHeld(Port &p, int systemErrno, const std::string &device)
+{
+    std::vector<platform::DeviceHolder> holders;
+    platform::findDeviceHoldersWithin(device, platform::kHolderScanBudget, &holders);
+    return refuse(p, kComBusy, systemErrno, device, holders);
 }
 
 bool nodeExists(const std::string &device)
 {
     struct stat info {};
     return ::stat(device.c_str(), &info) == 0;
+}
+
+// The other COM number this program already has open on `device` (under
+// any name: a link and its target are one device), 0 when none. Called
+// without the lock of `port`; takes each other port's lock in turn.
+int portOpenOn(int port, const std::string &device)
+{
+    struct stat node {};
+    if (::stat(device.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return 0;
+    for (int other = 1; other <= kComMaxPort; ++other) {
+        if (other == port)
+            continue;
+        Port &q = portAt(other);
+        std::shared_lock<std::shared_mutex> lock(q.lock);
+        if (q.fd >= 0 && !q.hungUp.load(std::memory_order_relaxed) && q.rdev == node.st_rdev)
+            return other;
+    }
+    return 0;
 }
 
 // The injected refusal of a test, as the system would have given it.
@@ -333,19 +364,24 @@ int injectedRefusal(Port &p, const std::string &device)
 
 // A fresh descriptor on `device`, kept only when nobody else uses the device:
 // TIOCEXCL keeps later opens out (not root's), flock a second loader or a
-// locking terminal program (root too), /proc shows the rest.
+// locking terminal program (root too), /proc shows the rest. A device this
+// program already has open as `ownPort` is refused as such, never as held
+// by another program. /proc is read only here, once per open, within the
+// holder scan's budget: past it the port is taken on the locks alone.
 // Returns the descriptor, or a ComError recorded with refuse().
-int openExclusive(Port &p, const std::string &device)
+int openExclusive(Port &p, const std::string &device, int ownPort)
 {
     if (p.injectedErrno != 0 && nodeExists(device))
         return injectedRefusal(p, device);
+    if (ownPort != 0)
+        return refuse(p, kComBusy, EBUSY, device, {}, ownPort);
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR)
             return refuse(p, kComNoDevice, error, "");
         if (error == EBUSY)  // TIOCEXCL of another program
-            return refuse(p, kComBusy, error, device, platform::findDeviceHolders(device));
+            return refuseHeld(p, error, device);
         return refuse(p, kComSystemError, error, device);
     }
     if (!::isatty(fd)) {  // a plain file or /dev/null is no serial port
@@ -355,9 +391,10 @@ int openExclusive(Port &p, const std::string &device)
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
-        return refuse(p, kComBusy, error, device, platform::findDeviceHolders(device));
+        return refuseHeld(p, error, device);
     }
-    const std::vector<platform::DeviceHolder> holders = platform::findDeviceHolders(device);
+    std::vector<platform::DeviceHolder> holders;
+    platform::findDeviceHoldersWithin(device, platform::kHolderScanBudget, &holders);
     if (!holders.empty()) {
         ::close(fd);
         return refuse(p, kComBusy, EBUSY, device, holders);
@@ -382,6 +419,7 @@ int posixOpenComConfig(int port, const char *deviceName, long baudRate, int pari
 
     const std::string device = (deviceName && *deviceName) ? std::string(deviceName)
                                                            : platform::deviceForComPort(port);
+    const int ownPort = device.empty() ? 0 : portOpenOn(port, device);
     Port &p = portAt(port);
     std::unique_lock<std::shared_mutex> lock(p.lock);
 
@@ -397,11 +435,13 @@ int posixOpenComConfig(int port, const char *deviceName, long baudRate, int pari
     releasePort(p);
     if (device.empty())
         return refuse(p, kComNoDevice, 0, "");
-    const int fd = openExclusive(p, device);
+    const int fd = openExclusive(p, device, ownPort);
     if (fd < 0)
         return fd;
+    struct stat node {};
     p.fd = fd;
     p.device = device;
+    p.rdev = ::fstat(fd, &node) == 0 ? node.st_rdev : 0;
     p.timeoutNs.store(kDefaultTimeoutNs, std::memory_order_relaxed);
     const int result = applyLineSettings(p, line);
     if (result != 0)

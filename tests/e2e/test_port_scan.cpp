@@ -1,12 +1,14 @@
 // The scan as an operator meets it on a real PC: the camera's port appears
-// after Ok, vanishes and comes back, is refused or held by another program,
-// no port opens at all, or the camera is unplugged during the update.
+// after Ok (beside ports already open), vanishes and comes back, is refused
+// or held by another program, no port opens at all or none answers, or the
+// camera is unplugged during the update.
 #include "fake_device.h"
 #include "holder_process.h"
 #include "loader_state.h"
 #include "messages.h"
 #include "package_file.h"
 #include "program_fixture.h"
+#include "serial_ports_map.h"
 #include "simcam.h"
 #include "ui_constants.h"
 
@@ -70,6 +72,115 @@ private slots:
         for (int port = 1; port <= 49; ++port)
             ComInjectOpenError(port, 0, nullptr, 0);
         qunsetenv("QUORVEL_COM_PORTS");
+        platform::useSerialDeviceTree("", "");
+    }
+
+    // A PC with its own UART (ttyS0) and a USB adapter (ttyUSB0), both open
+    // at Ok. The camera's ttyACM0 comes 2 s later and would sort before
+    // both: it takes the next free number, COM3, is opened at once and
+    // updated, while COM1 and COM2 keep their devices. The port doctor's
+    // numbers are the Start's; the next Start numbers afresh.
+    void cameraBesideOpenPortsIsUpdated()
+    {
+        const QByteArray image = installPackage(3000);
+        QTemporaryDir root;
+        const QString dev = root.filePath("dev"), sys = root.filePath("sys");
+        QVERIFY(QDir().mkpath(dev) && QDir().mkpath(sys + "/ttyS0"));
+        QFile type(sys + "/ttyS0/type");
+        QVERIFY(type.open(QIODevice::WriteOnly) && type.write("4\n") == 2);  // a 16550A answers
+        type.close();
+        FakeDevice uart, adapter;
+        QVERIFY(QFile::link(uart.path, dev + "/ttyS0") && QFile::link(adapter.path, dev + "/ttyUSB0"));
+        platform::useSerialDeviceTree(dev.toStdString(), sys.toStdString());
+
+        // What quorvel-ports --dev --sys prints for this tree (run in this
+        // process: a child started here would stop ThreadSanitizer's runs).
+        const auto doctor = platform::comPortTable(dev.toStdString(), sys.toStdString());
+        QCOMPARE(doctor.size(), std::size_t(2));
+        QCOMPARE(QString::fromStdString(doctor.at(1).path), dev + "/ttyUSB0");
+        QCOMPARE(QString::fromStdString(doctor.at(2).path), dev + "/ttyS0");
+
+        std::unique_ptr<SimCamera> cam;
+        runProgram([&] {
+            pressStart();
+            QCOMPARE(loader.portStatus[1], 0);
+            QCOMPARE(loader.portStatus[2], 0);
+            QCOMPARE(QString(ComDevicePath(1)), dev + "/ttyUSB0");
+            QCOMPARE(QString(ComDevicePath(2)), dev + "/ttyS0");
+            const double okAt = Timer();
+            QTRY_VERIFY_WITH_TIMEOUT(Timer() - okAt >= 2.0, 5000);  // the camera is switched on late
+
+            SimCameraOptions o;
+            o.symlinkPath = (dev + "/ttyACM0").toStdString();
+            o.eraseSeconds = o.programSeconds = 0.3;
+            QElapsedTimer appeared;
+            appeared.start();
+            cam = plugIn(o);
+            QTRY_COMPARE_WITH_TIMEOUT(loader.portStatus[3], 0, 1000);
+            qInfo("ttyACM0 opened as COM3 %lld ms after it appeared", appeared.elapsed());
+            QCOMPARE(QString(ComDevicePath(3)), dev + "/ttyACM0");
+            QCOMPARE(QString(ComDevicePath(1)), dev + "/ttyUSB0");
+            QTRY_COMPARE(loader.connectedPort.load(), 3);
+            QTRY_VERIFY_WITH_TIMEOUT(log().contains("Operation successful!"), kUpdateTimeoutMs);
+            const SimCameraReport r = cam->report();
+            QCOMPARE(QString::fromStdString(r.verdict), QString("OK"));
+            QCOMPARE(QByteArray(reinterpret_cast<const char *>(r.image.data()), int(r.image.size())), image);
+            QVERIFY2(!log().contains("in use"), qPrintable(log()));
+
+            pressStart();
+            QCOMPARE(QString(ComDevicePath(1)), dev + "/ttyACM0");
+            QCOMPARE(QString(ComDevicePath(2)), dev + "/ttyUSB0");
+            QCOMPARE(QString(ComDevicePath(3)), dev + "/ttyS0");
+            QCOMPARE(loader.portStatus[1], 0);
+            QCOMPARE(loader.portStatus[3], 0);
+            click("STOP");
+        });
+    }
+
+    void listenedPortsAreNamed_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("expected");  // %1 device
+        QTest::newRow("English") << 0
+            << "Listening on COM1 (%1) for 10 s: no camera has answered. Check that the camera was "
+               "started in its Bootloader (F1 and F3 held at power-on) and that the USB cable is plugged "
+               "in; run 'quorvel-ports' to see this PC's serial ports.\n";
+        QTest::newRow("French") << 1
+            << "À l'écoute de COM1 (%1) depuis 10 s : aucune caméra n'a répondu. Vérifiez que la caméra "
+               "a été démarrée dans son Bootloader (F1 et F3 appuyées à la mise sous tension) et que le "
+               "câble USB est branché ; lancez 'quorvel-ports' pour voir les ports série du PC.\n";
+    }
+    // A port opens and nothing answers on it (the PC's own serial port, a
+    // camera not in its Bootloader): 10 s after Ok one line names what is
+    // listened to and what to check. The same device under a second COM
+    // number is listened to once and is no one else's.
+    void listenedPortsAreNamed()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, expected);
+        installPackage(512);
+        FakeDevice silent;
+        QTemporaryDir dir;
+        const QString alias = dir.filePath("serial0");
+        QVERIFY(QFile::link(silent.path, alias));
+        mapPorts(QString("1=%1,2=%2,4=/dev/quorvel-absent").arg(silent.path, alias));
+        const QString line = expected.arg(silent.path);
+        runProgram([&] {
+            if (language == 1)
+                click("LANGU");
+            pressStart();
+            const double okAt = Timer();
+            QCOMPARE(loader.portStatus[1], 0);
+            QVERIFY(loader.portStatus[2] < 0);
+            QTRY_VERIFY_WITH_TIMEOUT(log().contains(line), 15000);
+            const double toldAt = Timer();
+            QVERIFY(toldAt - okAt >= 9.5);
+            QTRY_VERIFY_WITH_TIMEOUT(Timer() - toldAt > 2.5, 5000);  // more tries: said once
+            QCOMPARE(log().count(line), 1);
+            QVERIFY2(!log().contains("COM2"), qPrintable(log()));
+            QVERIFY(!log().contains(QString::fromUtf8(Msg(MSG_NO_PORT_OPENED, language))));
+            click("STOP");
+        });
     }
 
     // The camera's port shows up 2 s after the operator's Ok (it is powered

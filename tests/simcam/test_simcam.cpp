@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -558,6 +559,74 @@ private slots:
         QCOMPARE(file.readAll(), QByteArray("keep"));
     }
 
+    void linkAlreadyThere_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("link to a pty that is gone") << "gone pty" << true;
+        QTest::newRow("link to a live pty") << "live pty" << false;
+        QTest::newRow("link to something else that is gone") << "gone file" << false;
+        QTest::newRow("link to a file") << "file" << false;
+    }
+    // What is already at --link's path: only a link left by a camera whose
+    // pty is gone is replaced; anything else may be someone's and is kept.
+    void linkAlreadyThere()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, replaced);
+        QTemporaryDir dir;
+        const QString link = dir.filePath("camera");
+        int otherMaster = -1, otherSlave = -1;
+        char otherPty[128] = {};
+        QString target;
+        if (kind == "gone pty") {
+            target = "/dev/pts/98765";
+        } else if (kind == "live pty") {
+            QCOMPARE(::openpty(&otherMaster, &otherSlave, otherPty, nullptr, nullptr), 0);
+            target = otherPty;
+        } else if (kind == "gone file") {
+            target = dir.filePath("absent");
+        } else {
+            target = dir.filePath("notes");
+            QFile notes(target);
+            QVERIFY(notes.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(target, link));
+        SimCameraOptions o = quick();
+        o.symlinkPath = link.toStdString();
+        {
+            SimCamera camera(o);
+            std::string error;
+            QCOMPARE(camera.start(&error), replaced);
+            if (replaced) {
+                QCOMPARE(QFileInfo(link).symLinkTarget().toStdString(), camera.devicePath());
+            } else {
+                QVERIFY2(error.find("left alone") != std::string::npos, error.c_str());
+                QCOMPARE(QFile::symLinkTarget(link), target);
+            }
+        }
+        QCOMPARE(QFileInfo(link).isSymLink(), !replaced);  // ours went with the camera
+        if (otherMaster >= 0) {
+            ::close(otherMaster);
+            ::close(otherSlave);
+        }
+    }
+
+    // The link is re-pointed while the camera runs: its exit leaves it.
+    void exitRemovesOnlyItsOwnLink()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("camera");
+        SimCameraOptions o = quick();
+        o.symlinkPath = link.toStdString();
+        SimCamera camera(o);
+        QVERIFY(camera.start());
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(dir.filePath("elsewhere"), link));
+        camera.stop();
+        QCOMPARE(QFile::symLinkTarget(link), dir.filePath("elsewhere"));
+    }
+
     void command()
     {
         QProcess help;
@@ -576,6 +645,15 @@ private slots:
         QCOMPARE(bad.exitCode(), 2);
 
         QTemporaryDir dir;
+        QVERIFY(QFile::link("/dev/null", dir.filePath("taken")));
+        QProcess refused;
+        refused.start(SIMCAM_COMMAND, {"--link", dir.filePath("taken")});
+        QVERIFY(refused.waitForFinished(5000));
+        QCOMPARE(refused.exitCode(), 1);
+        const QByteArray why = refused.readAllStandardError();
+        QVERIFY2(why.contains("taken is a link to '/dev/null', not to a pseudo-terminal; left alone"), why.constData());
+        QCOMPARE(QFile::symLinkTarget(dir.filePath("taken")), QString("/dev/null"));
+
         const QString link = dir.filePath("cam");
         QProcess simcam;
         simcam.start(SIMCAM_COMMAND, {"--link", link, "--erase", "0", "--program", "0"});

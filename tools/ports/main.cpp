@@ -2,8 +2,12 @@
 // gives it, its USB identity, whether this user can open it and, if not,
 // why and what to do, and who holds it. Exit code 0 when at least one port
 // the loader scans (COM1..COM49) is usable, 1 when none is, 2 on bad usage.
+// Every text that comes from outside (device names, USB strings, process
+// names) goes through visibleText: a process may name itself with terminal
+// escapes, and a USB device may say anything.
 #include "serial_holders.h"
 #include "serial_ports_map.h"
+#include "visible_text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,8 +25,10 @@ void usage(std::FILE *to)
 {
     std::fprintf(to,
                  "Usage: quorvel-ports [--dev DIR --sys DIR]\n"
-                 "Lists the serial ports of this PC as Quorvel numbers them (COM1..COM49),\n"
-                 "with their USB identity, whether you may use them, and why not.\n"
+                 "Lists the serial ports of this PC as a Start now would number them\n"
+                 "(COM1..COM49), with their USB identity, whether you may use them, and why\n"
+                 "not. During a scan Quorvel's numbers hold still: a device that appears\n"
+                 "after Ok takes the next free number.\n"
                  "QUORVEL_COM_PORTS (N=DEVICE,...) replaces the automatic numbering, as it\n"
                  "does for Quorvel. --dev and --sys read another /dev and /sys/class/tty tree.\n"
                  "Exit code: 0 when at least one port is usable, 1 when none is.\n");
@@ -36,11 +42,11 @@ std::string identity(const platform::SerialDevice &d)
     std::snprintf(ids, sizeof ids, "USB %04x:%04x", d.vendorId, d.productId < 0 ? 0 : d.productId);
     std::string text = ids;
     if (!d.manufacturer.empty())
-        text += " " + d.manufacturer;
+        text += " " + visibleText(d.manufacturer);
     if (!d.product.empty())
-        text += " \"" + d.product + "\"";
+        text += " \"" + visibleText(d.product) + "\"";
     if (!d.serialNumber.empty())
-        text += ", serial " + d.serialNumber;
+        text += ", serial " + visibleText(d.serialNumber);
     return text;
 }
 
@@ -48,7 +54,7 @@ std::string holderList(const std::vector<platform::DeviceHolder> &holders)
 {
     std::string text;
     for (const auto &h : holders)
-        text += (text.empty() ? "" : "; ") + h.program + ", pid " + std::to_string(h.pid);
+        text += (text.empty() ? "" : "; ") + visibleText(h.program) + ", pid " + std::to_string(h.pid);
     return text;
 }
 
@@ -56,7 +62,7 @@ std::string holderList(const std::vector<platform::DeviceHolder> &holders)
 void explain(const std::string &device, int error, const std::vector<platform::DeviceHolder> &holders)
 {
     if (error == EACCES || error == EPERM) {
-        const std::string group = platform::deviceGroup(device);
+        const std::string group = visibleText(platform::deviceGroup(device));
         if (group.empty()) {
             std::printf("      why: permission denied, and no group may use this device\n");
             std::printf("      fix: a udev rule giving it to group 'dialout' (ask your administrator)\n");
@@ -107,7 +113,7 @@ int main(int argc, char **argv)
     const bool listed = std::getenv("QUORVEL_COM_PORTS") != nullptr;
     const auto table = devDir.empty() ? platform::comPortTable()
                                       : platform::comPortTable(devDir, sysDir);
-    std::printf("Serial ports as Quorvel numbers them (%s), for user uid %d:\n",
+    std::printf("Serial ports as Quorvel numbers them at the next Start (%s), for user uid %d:\n",
                 listed ? "from QUORVEL_COM_PORTS" : "ttyACM, then ttyUSB, then other serial ports",
                 static_cast<int>(::getuid()));
     if (table.empty())
@@ -118,7 +124,7 @@ int main(int argc, char **argv)
         std::vector<platform::DeviceHolder> holders;
         const int error = platform::probeSerialDevice(device.path, &holders);
         const bool scanned = port <= kLastScannedPort;
-        std::printf("COM%-3d %-20s %s: %s%s\n", port, device.path.c_str(), identity(device).c_str(),
+        std::printf("COM%-3d %-20s %s: %s%s\n", port, visibleText(device.path).c_str(), identity(device).c_str(),
                     error == 0 ? "usable" : "NOT usable", scanned ? "" : " (above COM49: never scanned)");
         if (error != 0)
             explain(device.path, error, holders);

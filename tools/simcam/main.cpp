@@ -42,7 +42,8 @@ const char kUsage[] =
     "  --hang-up-after N      close the line after N image bytes, like a pulled cable\n"
     "  --second-start-ok      send START OK twice\n"
     "  --noise                print garbage lines before each banner\n"
-    "  --link PATH            make PATH a symbolic link to the device (removed at exit)\n"
+    "  --link PATH            make PATH a symbolic link to the device (removed at exit);\n"
+    "                         a link already there is replaced only when its pty is gone\n"
     "  --repeat               after each update, announce again for the next one\n"
     "  --quiet                print only the device\n"
     "  --help                 this text\n";

@@ -352,23 +352,8 @@ bool SimCamera::start(std::string *error)
     std::string path;
     if (!line->open(&path, error))
         return false;
-    if (!options_.symlinkPath.empty()) {
-        const char *link = options_.symlinkPath.c_str();
-        struct stat info;
-        if (lstat(link, &info) == 0) {
-            if (!S_ISLNK(info.st_mode)) {
-                if (error)
-                    *error = options_.symlinkPath + " exists and is not a symbolic link; left alone";
-                return false;
-            }
-            unlink(link);  // a link left by an earlier camera
-        }
-        if (symlink(path.c_str(), link) != 0) {
-            if (error)
-                *error = "symlink " + options_.symlinkPath + ": " + std::strerror(errno);
-            return false;
-        }
-    }
+    if (!options_.symlinkPath.empty() && !makeLink(path, error))
+        return false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         devicePath_ = path;
@@ -385,15 +370,60 @@ void SimCamera::stop()
         return;
     line_->requestStop();
     thread_.join();
+    // The link goes while our pty still exists: once it is closed, another
+    // camera may take the name and be given the same pty number, and its
+    // link would look like ours.
+    if (!options_.symlinkPath.empty() && linkTarget(options_.symlinkPath) == devicePath())
+        unlink(options_.symlinkPath.c_str());
     line_->close();
-    if (!options_.symlinkPath.empty()) {
-        // Only our own link: another camera may have taken the name since.
-        char target[256];
-        ssize_t n = readlink(options_.symlinkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && std::string(target, static_cast<size_t>(n)) == devicePath())
-            unlink(options_.symlinkPath.c_str());
-    }
     started_ = false;
+}
+
+// PATH made a link to our pty. A link already there is replaced only when it
+// leads to a pseudo-terminal that no longer exists (a camera that was killed
+// left it); anything else at PATH may be another camera's or the operator's.
+bool SimCamera::makeLink(const std::string &device, std::string *error) const
+{
+    const std::string &link = options_.symlinkPath;
+    auto refuse = [&](const std::string &why) {
+        if (error)
+            *error = link + " " + why + "; left alone";
+        return false;
+    };
+    struct stat info;
+    if (lstat(link.c_str(), &info) != 0) {
+        if (errno != ENOENT)
+            return refuse(std::string("cannot be checked: ") + std::strerror(errno));
+        if (symlink(device.c_str(), link.c_str()) != 0)
+            return refuse(std::string("cannot be made a link: ") + std::strerror(errno));
+        return true;
+    }
+    if (!S_ISLNK(info.st_mode))
+        return refuse("exists and is not a symbolic link");
+    const std::string target = linkTarget(link);
+    if (target.compare(0, 9, "/dev/pts/") != 0)
+        return refuse("is a link to '" + target + "', not to a pseudo-terminal");
+    struct stat pty;
+    if (stat(target.c_str(), &pty) == 0 || errno != ENOENT)
+        return refuse("is a link to " + target + ", which exists (another camera may use it)");
+    // Put in place in one step, so no loader sees the name missing.
+    const std::string fresh = link + ".new-" + std::to_string(getpid());
+    unlink(fresh.c_str());
+    if (symlink(device.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
+        const int why = errno;
+        unlink(fresh.c_str());
+        return refuse(std::string("cannot be replaced: ") + std::strerror(why));
+    }
+    return true;
+}
+
+// The text of the link at `path`, "" when it is none.
+std::string SimCamera::linkTarget(const std::string &path)
+{
+    char target[4096];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target);
+    return n > 0 && static_cast<size_t>(n) < sizeof target ? std::string(target, static_cast<size_t>(n))
+                                                            : std::string();
 }
 
 std::string SimCamera::devicePath() const

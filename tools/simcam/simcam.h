@@ -95,9 +95,10 @@ public:
 
     // Creates the pty (and the symlink) and starts the camera thread.
     // Returns false with a reason in *error when the pty or the link
-    // cannot be made; an existing path that is not a symlink is never replaced.
+    // cannot be made. Something already at the link's path is replaced only
+    // when it is a link to a pseudo-terminal that no longer exists.
     bool start(std::string *error = nullptr);
-    // Stops the thread, closes the line, removes the symlink. Idempotent;
+    // Stops the thread, removes the symlink if it is still ours, closes the line. Idempotent;
     // returns within a few milliseconds even during a long pause.
     void stop();
 
@@ -133,6 +134,8 @@ private:
     void drainIdle();                // after the last update: record stray bytes until stop
     void recordExtra(size_t n);
     void hangUp();
+    bool makeLink(const std::string &device, std::string *error) const;
+    static std::string linkTarget(const std::string &path);
     void event(const std::string &text);
     void resetUpdate();
     template <typename F> void update(F &&change);
