@@ -417,6 +417,44 @@ private slots:
         });
     }
 
+    void cameraRebootsRightAfterWriteOk_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("English") << 0;
+        QTest::newRow("French") << 1;
+    }
+    // The camera restarts into its new firmware 50 ms after "WRITE OK",
+    // before the next one-second mark: the flash is written, so the update
+    // is a success, and nothing afterwards says otherwise.
+    void cameraRebootsRightAfterWriteOk()
+    {
+        QFETCH(int, language);
+        installPackage(3000);
+        SimCameraOptions o;
+        o.eraseSeconds = o.programSeconds = 0.2;
+        o.rebootAfterWrite = true;
+        auto cam = plugIn(o);
+        mapPorts(QString("4=%1").arg(QString::fromStdString(cam->devicePath())));
+        runProgram([&] {
+            if (language == 1)
+                click("LANGU");
+            pressStart();
+            QTRY_VERIFY_WITH_TIMEOUT(log().contains(Msg(MSG_SUCCESS, language)), kUpdateTimeoutMs);
+            QCOMPARE(QString::fromStdString(cam->report().verdict), QString("OK, rebooted"));
+            QVERIFY(inOrder(log(), {"WRITE OK", Msg(MSG_SUCCESS, language)}));
+            QCOMPARE(intAttribute(SLIDE, ATTR_FILL_COLOR), 0x00FF00);
+            QCOMPARE(intValue(BOOT), 0);
+            QCOMPARE(intValue(LED2), 0);
+            QVERIFY(idle());
+            QVERIFY(GetInQLen(4) < 0);
+            // Two more seconds: no tick, hang-up or retry turns it into a failure.
+            QTest::qWait(2000);
+            QVERIFY(!log().contains(Msg(MSG_CAMERA_DISCONNECTED, language)));
+            QCOMPARE(log().count(Msg(MSG_SUCCESS, language)), 1);
+            QCOMPARE(intAttribute(SLIDE, ATTR_FILL_COLOR), 0x00FF00);
+        });
+    }
+
     void instructionsSpeakOfLinux_data()
     {
         QTest::addColumn<int>("language");

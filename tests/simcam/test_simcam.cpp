@@ -635,7 +635,7 @@ private slots:
         QCOMPARE(help.exitCode(), 0);
         const QByteArray usage = help.readAllStandardOutput();
         for (const char *option : {"--product", "--banner", "--lower-case", "--rate", "--erase", "--program",
-                                   "--nul", "--error-after", "--hang-up-after", "--second-start-ok", "--noise",
+                                   "--nul", "--error-after", "--hang-up-after", "--reboot-after-write", "--second-start-ok", "--noise",
                                    "--link", "--repeat", "--quiet"})
             QVERIFY2(usage.contains(option), option);
 

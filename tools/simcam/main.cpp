@@ -40,6 +40,8 @@ const char kUsage[] =
     "  --nul                  put a NUL byte inside every reply word\n"
     "  --error-after N        answer ERROR after N image bytes\n"
     "  --hang-up-after N      close the line after N image bytes, like a pulled cable\n"
+    "  --reboot-after-write   close the line 50 ms after WRITE OK, as a camera that\n"
+    "                         restarts into its new firmware\n"
     "  --second-start-ok      send START OK twice\n"
     "  --noise                print garbage lines before each banner\n"
     "  --link PATH            make PATH a symbolic link to the device (removed at exit);\n"
@@ -187,6 +189,8 @@ int main(int argc, char **argv)
             ok = needsCount(&options.errorAfterBytes);
         } else if (arg == "--hang-up-after") {
             ok = needsCount(&options.hangUpAfterBytes);
+        } else if (arg == "--reboot-after-write") {
+            options.rebootAfterWrite = true;
         } else if (arg == "--second-start-ok") {
             options.secondStartOk = true;
         } else if (arg == "--noise") {

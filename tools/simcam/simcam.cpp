@@ -587,6 +587,15 @@ void SimCamera::runUpdate()
     if (!reply("FILE OK") || !pause(options_.eraseSeconds) || !reply("ERASE OK") ||
         !pause(options_.programSeconds) || !reply("WRITE OK"))
         return;
+    if (options_.rebootAfterWrite) {
+        // The USB device goes away as the camera restarts: the reply is on
+        // its way, the line closes a moment later.
+        if (pause(0.05)) {
+            line_->hangUp();
+            finish("OK, rebooted");
+        }
+        return;
+    }
     finish("OK");
 }
 
