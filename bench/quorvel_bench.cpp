@@ -4,8 +4,8 @@
 //   streaming   the worker into a drained pseudo-terminal vs a bare C loop
 //               of 512-byte writes with a 0.1 ms pause (default timer slack)
 //   checksum    Checksum over 32 MiB vs memchr's read of the same bytes
-//   reply       seconds the receive callback holds the UI thread for a
-//               4999-byte reply vs the 4.999 s its pauses prescribe
+//   stall       the event loop's longest stall while a port talks without end
+//               at 115200 baud vs a bare loop's; Stop's time to close it
 //   linerate    image bytes/s to the simulated camera at 115200 baud vs 11,520
 //   idlecpu     CPU while scanning five silent ports vs the bare event loop
 //
@@ -276,42 +276,83 @@ void benchChecksum()
 
 // ---------------------------------------------------------------------------
 
-void benchReply()
+// The longest time the event loop goes without running a 1 ms timer, over
+// `seconds`: what an operator sees as a window that neither repaints nor
+// takes a click.
+double longestStall(double seconds)
 {
-    Pty pty;
-    mapComPorts("1=" + pty.path);
-    if (OpenComConfig(1, "", 115200, 0, 8, 1, 512, -1) != 0)
-        std::exit(1);
-    SetComTime(1, 1.0);
-    freshLoader();
-    loader.bootloaderFound = 1;  // a reply, not a banner
-    const std::string reply(4999, 'r');
-    std::atomic<bool> written{false};
-    std::thread camera([&] {
-        size_t done = 0;
-        while (done < reply.size()) {
-            const ssize_t n = ::write(pty.master, reply.data() + done, reply.size() - done);
-            if (n > 0)
-                done += static_cast<size_t>(n);
-        }
-        written = true;
+    double last = now(), longest = 0.0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double t = now();
+        longest = std::max(longest, t - last);
+        last = t;
     });
-    // The terminal's own queue holds 4095 bytes; the rest follows while the
-    // callback reads, well within the 1 ms it pauses per byte.
-    const double deadline = now() + 10.0;
-    while (!written && GetInQLen(1) < 4095 && now() < deadline)
-        runEventsFor(0.001);
+    tick.start(1);
+    runEventsFor(seconds);
+    tick.stop();
+    return std::max(longest, now() - last);
+}
+
+// A device that talks without end on the only port (a GPS, a console, a
+// camera booted into its firmware) at 115200 baud, 10 s: the longest stall
+// of the event loop meanwhile, beside a bare loop's; then how long the
+// operator's Stop takes to close the port.
+void benchStall()
+{
+    freshLoader();
+    const double bare = longestStall(10.0);
+
+    Pty pty;
+    pty.closeSlave();  // the loader holds the only slave
+    mapComPorts("1=" + pty.path);
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        std::mt19937 gen(7);
+        const double start = now();
+        long long sent = 0;
+        while (!stop) {
+            // 11,520 bytes a second, in 10 ms slices; no banner in lower-case noise.
+            const long long due = static_cast<long long>((now() - start) * 11520.0);
+            std::string slice;
+            while (sent + static_cast<long long>(slice.size()) < due)
+                slice += static_cast<char>('a' + gen() % 26);
+            if (!slice.empty()) {
+                pollfd p{pty.master, POLLOUT, 0};
+                if (::poll(&p, 1, 0) > 0) {
+                    const ssize_t n = ::write(pty.master, slice.data(), slice.size());
+                    if (n > 0)
+                        sent += n;
+                } else {
+                    sent = due;  // a full line drops what it cannot take, as a UART does
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    EtatMarche(loader.panel);
     ResetTextBox(loader.panel, TEXTBOX, "");
-    const double start = now();
-    ReceptionRS(1, 1, nullptr);
-    const double seconds = now() - start;
-    camera.join();
+    OuvertureCom();
+    if (GetInQLen(1) < 0) {
+        std::fprintf(stderr, "stall: COM1 did not open\n");
+        std::exit(1);
+    }
+    const double chatty = longestStall(10.0);
+    const double stopAt = now();
+    Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+    const double stopSeconds = now() - stopAt;
+    stop = true;
+    device.join();
     std::string logged;
     GetCtrlVal(loader.panel, TEXTBOX, &logged);
-    if (logged.size() != reply.size())
-        std::fprintf(stderr, "reply: the chunk held %zu bytes, not 4999\n", logged.size());
-    CloseCom(1);
-    row("reply_4999_bytes_s", seconds, "s", "4999 x 1 ms", 4.999, seconds / 4.999);
+    if (logged.size() < 4999)
+        std::fprintf(stderr, "stall: only %zu bytes reached the log\n", logged.size());
+    if (GetInQLen(1) >= 0)
+        std::fprintf(stderr, "stall: COM1 still open after Stop\n");
+    row("stall_chatty_port_ms", chatty * 1000.0, "ms", "bare event loop ms", bare * 1000.0,
+        bare > 0 ? chatty / bare : 0.0);
+    row("stop_chatty_port_ms", stopSeconds * 1000.0, "ms", "", 0.0, 0.0);
 }
 
 // ---------------------------------------------------------------------------
@@ -407,7 +448,7 @@ int main(int argc, char **argv)
             figures.emplace_back(argv[i]);
     }
     if (figures.empty())
-        figures = {"checksum", "streaming", "reply", "idlecpu"};
+        figures = {"checksum", "streaming", "stall", "idlecpu"};
 
     // A package of two 64 KiB images in a folder of our own.
     char folder[] = "/tmp/quorvel-bench-XXXXXX";
@@ -437,8 +478,8 @@ int main(int argc, char **argv)
             benchChecksum();
         else if (f == "streaming")
             benchStreaming();
-        else if (f == "reply")
-            benchReply();
+        else if (f == "stall")
+            benchStall();
         else if (f == "idlecpu")
             benchIdleCpu();
         else if (f == "linerate" && simcam)

@@ -42,7 +42,7 @@ trap cleanup EXIT
 load_before="$(uptime)"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-/tmp/runtime-$(id -u)}"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-"$build/bench/quorvel_bench" checksum streaming reply idlecpu linerate \
+"$build/bench/quorvel_bench" checksum streaming stall idlecpu linerate \
   --simcam "$build/tools/simcam/quorvel-simcam" >>"$rows"
 
 # Start-up needs a real X server: a private Xvfb on a free display.
@@ -66,7 +66,7 @@ echo
 echo
 while IFS='|' read -r name value unit _ _ ratio; do
   case "$name" in
-    reply_4999_bytes_s|idle_cpu_scanning_percent) echo "$name $value" ;;
+    stall_chatty_port_ms|stop_chatty_port_ms|idle_cpu_scanning_percent) echo "$name $value" ;;
     *) echo "$name $ratio" ;;
   esac
 done <"$rows"
