@@ -119,6 +119,25 @@ int usable(const Port &p)
     return 0;
 }
 
+// The prologue of every call on an open port, once: the port by number,
+// its lock taken in `Lock`'s mode (shared for reads and writes, which the
+// UI thread and the worker make at once; unique for a change of settings),
+// then `call(port)` when the port is usable, else the code that says why not.
+template <typename Lock, typename Call>
+int onUsablePort(int port, Call call)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    Lock lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    return call(p);
+}
+
+using Shared = std::shared_lock<std::shared_mutex>;
+using Unique = std::unique_lock<std::shared_mutex>;
+
 // Waits for `events` on fd until `deadline`. Returns the events that came
 // (possibly POLLHUP/POLLERR/POLLNVAL), 0 on time-out, -1 on error (errno set).
 int waitForEvents(int fd, short events, Clock::time_point deadline)
@@ -490,53 +509,43 @@ int posixCloseCom(int port)
 
 int posixSetComTime(int port, double timeoutSeconds)
 {
-    if (!validPort(port) || !(timeoutSeconds >= 0.0))
+    if (!(timeoutSeconds >= 0.0))
         return kComArgumentError;
-    Port &p = portAt(port);
-    std::shared_lock<std::shared_mutex> lock(p.lock);
-    if (const int state = usable(p))
-        return state;
-    const double capped = std::min(timeoutSeconds, 1.0e6);
-    p.timeoutNs.store(static_cast<long long>(std::llround(capped * 1e9)),
-                      std::memory_order_relaxed);
-    return 0;
+    return onUsablePort<Shared>(port, [&](Port &p) {
+        const double capped = std::min(timeoutSeconds, 1.0e6);
+        p.timeoutNs.store(static_cast<long long>(std::llround(capped * 1e9)),
+                          std::memory_order_relaxed);
+        return 0;
+    });
 }
 
 int posixSetXMode(int port, int on)
 {
-    if (!validPort(port) || (on != 0 && on != 1))
+    if (on != 0 && on != 1)
         return kComArgumentError;
-    Port &p = portAt(port);
-    std::unique_lock<std::shared_mutex> lock(p.lock);
-    if (const int state = usable(p))
-        return state;
-    return changeFlags(p, &termios::c_iflag, IXON | IXOFF, on == 1);
+    return onUsablePort<Unique>(port, [&](Port &p) {
+        return changeFlags(p, &termios::c_iflag, IXON | IXOFF, on == 1);
+    });
 }
 
 int posixSetCTSMode(int port, int on)
 {
-    if (!validPort(port) || (on != 0 && on != 1))
+    if (on != 0 && on != 1)
         return kComArgumentError;
-    Port &p = portAt(port);
-    std::unique_lock<std::shared_mutex> lock(p.lock);
-    if (const int state = usable(p))
-        return state;
-    return changeFlags(p, &termios::c_cflag, CRTSCTS, on == 1);
+    return onUsablePort<Unique>(port, [&](Port &p) {
+        return changeFlags(p, &termios::c_cflag, CRTSCTS, on == 1);
+    });
 }
 
 namespace {
 
 int flushQueue(int port, int queue)
 {
-    if (!validPort(port))
-        return kComArgumentError;
-    Port &p = portAt(port);
-    std::shared_lock<std::shared_mutex> lock(p.lock);
-    if (const int state = usable(p))
-        return state;
-    if (::tcflush(p.fd, queue) != 0)
-        return errno == EIO ? markHungUp(p, errno) : systemError(p, errno);
-    return 0;
+    return onUsablePort<Shared>(port, [&](Port &p) {
+        if (::tcflush(p.fd, queue) != 0)
+            return errno == EIO ? markHungUp(p, errno) : systemError(p, errno);
+        return 0;
+    });
 }
 
 } // namespace
@@ -599,24 +608,14 @@ int bytesWaiting(Port &p)
 
 int posixGetInQLen(int port)
 {
-    if (!validPort(port))
-        return kComArgumentError;
-    Port &p = portAt(port);
-    std::shared_lock<std::shared_mutex> lock(p.lock);
-    if (const int state = usable(p))
-        return state;
-    return bytesWaiting(p);
+    return onUsablePort<Shared>(port, [](Port &p) { return bytesWaiting(p); });
 }
 
-int posixComRdByte(int port)
-{
-    if (!validPort(port))
-        return kComArgumentError;
-    Port &p = portAt(port);
-    std::shared_lock<std::shared_mutex> lock(p.lock);
-    if (const int state = usable(p))
-        return state;
+namespace {
 
+// One byte, waiting up to the port's time-out. Caller holds the lock.
+int readByte(Port &p)
+{
     const auto deadline = Clock::now()
         + std::chrono::nanoseconds(p.timeoutNs.load(std::memory_order_relaxed));
     bool lastTry = false;  // the line reported a hang-up or error: one more read, then give up
@@ -644,17 +643,10 @@ int posixComRdByte(int port)
     }
 }
 
-int posixComWrt(int port, const char *buffer, int count)
+// Writes `count` bytes (count > 0), honouring an injected short write.
+// Caller holds the lock.
+int writeBytes(Port &p, const char *buffer, int count)
 {
-    if (!validPort(port) || count < 0 || (count > 0 && !buffer))
-        return kComArgumentError;
-    Port &p = portAt(port);
-    std::shared_lock<std::shared_mutex> lock(p.lock);
-    if (const int state = usable(p))
-        return state;
-    if (count == 0)
-        return 0;
-
     const auto deadline = Clock::now()
         + std::chrono::nanoseconds(p.timeoutNs.load(std::memory_order_relaxed));
     const int limit = p.shortWriteLimit.load(std::memory_order_relaxed);
@@ -692,6 +684,22 @@ int posixComWrt(int port, const char *buffer, int count)
         std::this_thread::sleep_until(deadline);
     }
     return written > 0 ? written : failure;
+}
+
+} // namespace
+
+int posixComRdByte(int port)
+{
+    return onUsablePort<Shared>(port, readByte);
+}
+
+int posixComWrt(int port, const char *buffer, int count)
+{
+    if (count < 0 || (count > 0 && !buffer))
+        return kComArgumentError;
+    return onUsablePort<Shared>(port, [&](Port &p) {
+        return count == 0 ? 0 : writeBytes(p, buffer, count);
+    });
 }
 
 // ---------------------------------------------------------------------------
