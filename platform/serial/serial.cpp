@@ -2,6 +2,7 @@
 // system's ports unless a test or fuzzer switched to the in-memory ones.
 #include "serial.h"
 #include "serial_backend.h"
+#include "serial_ports_map.h"
 
 #include <atomic>
 
@@ -68,3 +69,7 @@ void ComInjectOpenError(int port, int systemErrno, const char *holderProgram, in
 {
     active().comInjectOpenError(port, systemErrno, holderProgram, holderPid);
 }
+
+// The same for every backend: the numbering belongs to the port map.
+void ComHoldNumbering() { platform::holdNumbering(true); }
+void ComReleaseNumbering() { platform::holdNumbering(false); }

@@ -410,26 +410,15 @@ std::map<int, SerialDevice> comPortTable(const std::string &devDir, const std::s
     return tableFrom(scanSerialDevices(devDir, sysTtyDir));
 }
 
+// The machine is enumerated at the hold's first use, the scan's first
+// open, so a scan of listed or in-memory ports never enumerates it.
+void holdNumbering(bool hold)
+{
+    HeldNumbering &numbering = heldNumbering();
+    std::lock_guard<std::mutex> guard(numbering.lock);
+    numbering.held = hold;
+    numbering.taken = false;
+    numbering.paths.clear();
+}
+
 } // namespace platform
-
-// The hold of serial.h, kept beside the numbering it holds: it is the same
-// for every serial backend. The machine is enumerated at the hold's first
-// use, the scan's first open, so a scan of listed or in-memory ports never
-// enumerates it.
-void ComHoldNumbering()
-{
-    platform::HeldNumbering &numbering = platform::heldNumbering();
-    std::lock_guard<std::mutex> guard(numbering.lock);
-    numbering.held = true;
-    numbering.taken = false;
-    numbering.paths.clear();
-}
-
-void ComReleaseNumbering()
-{
-    platform::HeldNumbering &numbering = platform::heldNumbering();
-    std::lock_guard<std::mutex> guard(numbering.lock);
-    numbering.held = false;
-    numbering.taken = false;
-    numbering.paths.clear();
-}

@@ -74,4 +74,8 @@ std::string deviceForComPort(int port);
 std::map<int, SerialDevice> comPortTable();
 std::map<int, SerialDevice> comPortTable(const std::string &devDir, const std::string &sysTtyDir);
 
+// ComHoldNumbering / ComReleaseNumbering (serial.h): the same for every
+// serial backend, so kept beside the numbering it holds.
+void holdNumbering(bool hold);
+
 } // namespace platform
