@@ -454,8 +454,8 @@ int main(int argc, char **argv)
     char folder[] = "/tmp/quorvel-bench-XXXXXX";
     if (!::mkdtemp(folder))
         return 1;
-    std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s/vers.kq", folder);
-    if (std::FILE *f = std::fopen(loader.packagePath, "wb")) {
+    loader.packagePath = std::string(folder) + "/vers.kq";
+    if (std::FILE *f = std::fopen(loader.packagePath.c_str(), "wb")) {
         std::fputs("1.5 65536 2.05 65536\n", f);
         std::mt19937 gen(3);
         for (int i = 0; i < 2 * 65536; ++i)
@@ -489,7 +489,7 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    std::remove(loader.packagePath);
+    std::remove(loader.packagePath.c_str());
     ::rmdir(folder);
     return 0;
 }

@@ -6,40 +6,68 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// Full path of the running executable, "" when it cannot be told.
+// Full path of the running executable, "" when it cannot be told. The
+// buffer grows until the link fits: an installation folder may be deeper
+// than any fixed guess.
 std::string executablePath()
 {
-    char path[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length > 0)
-        return std::string(path, static_cast<std::size_t>(length));
+    std::vector<char> path(1024);
+    for (;;) {
+        const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+        if (length < 0)
+            break;
+        if (static_cast<std::size_t>(length) < path.size())
+            return std::string(path.data(), static_cast<std::size_t>(length));
+        path.resize(path.size() * 2);
+    }
     if (QCoreApplication::instance())
         return QCoreApplication::applicationFilePath().toStdString();
     return {};
 }
 
+// What stat() tells of a path that is no readable regular file.
+int whyNotRegular(const char *path)
+{
+    const int saved = errno;
+    struct stat info {};
+    int code = kFileMissing;
+    if (::stat(path, &info) == 0)
+        code = S_ISREG(info.st_mode) ? kFileSystemError : kFileNotRegular;
+    errno = saved;
+    return code;
+}
+
 } // namespace
 
-int GetProjectDir(char *dir, std::size_t size)
+int GetProjectDir(std::string *dir)
 {
     const std::string path = executablePath();
     const std::size_t slash = path.rfind('/');
     if (!dir || slash == std::string::npos)
         return -1;
-    const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash);
-    if (folder.size() + 1 > size)
+    *dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    return 0;
+}
+
+int GetProjectDir(char *dir, std::size_t size)
+{
+    std::string folder;
+    if (!dir || GetProjectDir(&folder) != 0 || folder.size() + 1 > size)
         return -1;
     std::memcpy(dir, folder.c_str(), folder.size() + 1);
     return 0;
@@ -74,6 +102,69 @@ long long GetFileSize(const char *path)
     if (!path || ::stat(path, &info) != 0 || S_ISDIR(info.st_mode))
         return -1;
     return static_cast<long long>(info.st_size);
+}
+
+int OpenRegularFile(const char *path, long long *size)
+{
+    if (!path) {
+        errno = EINVAL;
+        return kFileMissing;
+    }
+    // Looked at before it is opened: opening a serial device alone can
+    // raise its control lines, and opening a FIFO is already a wait.
+    struct stat info {};
+    if (::stat(path, &info) != 0)
+        return kFileMissing;
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return kFileNotRegular;
+    }
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return whyNotRegular(path);
+    if (::fstat(fd, &info) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return kFileSystemError;
+    }
+    if (!S_ISREG(info.st_mode)) {  // replaced between the look and the open
+        ::close(fd);
+        errno = EINVAL;
+        return kFileNotRegular;
+    }
+    if (size)
+        *size = static_cast<long long>(info.st_size);
+    return fd;
+}
+
+long long ReadFileAt(int handle, long long offset, void *buffer, long long count)
+{
+    if (handle < 0 || offset < 0 || count < 0 || (!buffer && count > 0)) {
+        errno = EINVAL;
+        return kFileSystemError;
+    }
+    auto *bytes = static_cast<char *>(buffer);
+    long long done = 0;
+    while (done < count) {
+        // One call reads at most about 2 GiB on Linux; the loop takes the rest.
+        const std::size_t want = static_cast<std::size_t>(std::min<long long>(count - done, 1LL << 30));
+        const ssize_t n = ::pread(handle, bytes + done, want, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return kFileSystemError;
+        if (n == 0)
+            break;  // end of file
+        done += n;
+    }
+    return done;
+}
+
+void CloseFile(int handle)
+{
+    if (handle >= 0)
+        ::close(handle);
 }
 
 // The event loop's clock: the machine's, or a test's manual one.

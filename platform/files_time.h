@@ -2,10 +2,14 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Directory holding the running executable, without a trailing slash.
 // Returns 0, or -1 when it does not fit in `size` bytes.
 int GetProjectDir(char *dir, std::size_t size);
+// The same, as long as the system lets the path be: 0, or -1 (dir untouched)
+// when the executable's place cannot be told.
+int GetProjectDir(std::string *dir);
 // File name of the running executable ("Quorvel"). The text belongs to the
 // layer and stays valid for the whole run.
 const char *GetExecutableName();
@@ -15,6 +19,29 @@ const char *GetExecutableName();
 int GetFileDate(const char *path, int *month, int *day, int *year);
 // Size in bytes, or -1 when the file does not exist or is a folder.
 long long GetFileSize(const char *path);
+
+// Files read whole by the loader and its tools (the firmware package, the
+// images a package is made of). Only a regular file is ever read: a FIFO
+// would block the open or the read until some writer came, a terminal until
+// someone typed, a device such as /dev/zero would never end, and a folder
+// holds no bytes. Such a path is refused before it is opened, and what was
+// opened is checked again, so a path swapped in between is refused too.
+// Negative results, each meaning one thing:
+constexpr int kFileMissing = -1;     // nothing at the path, or a path the system cannot follow
+constexpr int kFileNotRegular = -2;  // a FIFO, device, folder or socket: never opened for reading
+constexpr int kFileSystemError = -3; // a regular file the system would not open or read; errno says why
+
+// Opens the regular file at `path` for reading, never blocking and never
+// becoming the process's terminal. Returns a handle (>= 0) and stores the
+// file's size in *size (when size is not null), or one of the codes above.
+// The caller owns the handle and gives it back with CloseFile.
+int OpenRegularFile(const char *path, long long *size);
+// Reads up to `count` bytes at byte `offset` of the file into `buffer`,
+// going on after interrupted or partial reads. Returns the bytes read, fewer
+// than `count` only at the end of the file, or kFileSystemError.
+long long ReadFileAt(int handle, long long offset, void *buffer, long long count);
+// Gives back a handle from OpenRegularFile; a negative handle is ignored.
+void CloseFile(int handle);
 
 // Sleeps the calling thread (no event is processed meanwhile); returns at
 // once for 0 or less. Accurate to a fraction of a millisecond, without

@@ -5,11 +5,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 constexpr int kComPortCount = 50;    // portStatus is indexed by COM number 1..49
 constexpr int kFirstComPort = 1;
 constexpr int kLastComPort = 49;     // COM50 and above are never tried
-constexpr int kPathSize = 300;       // projectDir, packagePath
 constexpr int kProductNameSize = 10;
 
 // Step codes of reportedStep / displayedStep.
@@ -35,8 +35,8 @@ struct LoaderState {
     int32_t packageSizes[2] = {0, 0};        // image sizes from the package header, read once at start-up
     double packageVersions[2] = {0.0, 0.0};  // image versions from the package header
     int packageHeaderRead = 0;               // 1 when the header gave all four numbers at start-up (UI)
-    char projectDir[kPathSize] = "";         // directory of the executable
-    char packagePath[kPathSize] = "";        // full path of vers.kq
+    std::string projectDir;                  // directory of the executable, as deep as it is installed (UI)
+    std::string packagePath;                 // full path of vers.kq, "" when the executable's place is unknown (UI)
 
     // --- update progress ---
     int reportedStep = 0;                    // last step the camera reported (UI)

@@ -3,35 +3,31 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <system_error>
 
 namespace {
 
-constexpr std::size_t kLongestNumber = 64;  // longer runs of digits are no header number
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool endsWord(char c) { return isBlank(c) || c == '\r' || c == '\n'; }
 
-const char *skipBlanks(const char *p)
+// The word at `p` after its blanks: [start, stop).
+void findWord(const char *p, const char *end, const char **start, const char **stop)
 {
-    while (*p == ' ' || *p == '\t')
+    while (p < end && isBlank(*p))
         ++p;
-    return p;
+    *start = p;
+    while (p < end && !endsWord(*p))
+        ++p;
+    *stop = p;
 }
 
-// The number's text: an optional '+' is accepted as the C library would;
-// from_chars itself takes only '-'.
-const char *numberStart(const char *p)
+// An optional '+' is a sign as the C library reads it; from_chars itself
+// takes only '-'. "+-1" stays what it is: no number.
+const char *afterPlus(const char *start, const char *stop)
 {
-    if (*p == '+' && p[1] != '-' && p[1] != '+')
-        ++p;
-    return p;
-}
-
-const char *numberEnd(const char *p)
-{
-    std::size_t n = 0;
-    while (p[n] && p[n] != ' ' && p[n] != '\t' && p[n] != '\r' && p[n] != '\n' && n < kLongestNumber)
-        ++n;
-    return p + n;
+    if (stop - start >= 2 && *start == '+' && start[1] != '-' && start[1] != '+')
+        return start + 1;
+    return start;
 }
 
 } // namespace
@@ -50,27 +46,32 @@ int FormatFixe(char *out, std::size_t size, double value, int decimals)
     return static_cast<int>(r.ptr - out);
 }
 
-bool LireReel(const char *&p, double *out)
+bool LireReel(const char *&p, const char *end, double *out)
 {
-    const char *start = numberStart(skipBlanks(p));
+    const char *start, *stop;
+    findWord(p, end, &start, &stop);
+    const char *number = afterPlus(start, stop);
     double value = 0.0;
-    const std::from_chars_result r = std::from_chars(start, numberEnd(start), value,
-                                                     std::chars_format::general);
-    if (r.ec != std::errc() || r.ptr == start || !std::isfinite(value))
+    // from_chars reports a value beyond a double, or one that would read as
+    // 0, as out of range; "inf" and "nan" it reads, and they are refused here.
+    const std::from_chars_result r = std::from_chars(number, stop, value, std::chars_format::general);
+    if (r.ec != std::errc() || r.ptr != stop || stop == start || !std::isfinite(value))
         return false;
     *out = value;
-    p = r.ptr;
+    p = stop;
     return true;
 }
 
-bool LireEntier32(const char *&p, int32_t *out)
+bool LireEntier32(const char *&p, const char *end, int32_t *out)
 {
-    const char *start = numberStart(skipBlanks(p));
+    const char *start, *stop;
+    findWord(p, end, &start, &stop);
+    const char *number = afterPlus(start, stop);
     int32_t value = 0;
-    const std::from_chars_result r = std::from_chars(start, numberEnd(start), value, 10);
-    if (r.ec != std::errc() || r.ptr == start)
+    const std::from_chars_result r = std::from_chars(number, stop, value, 10);
+    if (r.ec != std::errc() || r.ptr != stop || stop == start)
         return false;
     *out = value;
-    p = r.ptr;
+    p = stop;
     return true;
 }

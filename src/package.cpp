@@ -14,32 +14,71 @@
 
 namespace {
 
-constexpr int kHeaderMaxLength = 4096;  // a real header is one short line
-
 double megabytes(int32_t size)
 {
     return static_cast<double>(static_cast<uint32_t>(size)) / std::pow(2.0, 20.0);
 }
 
-// True when `line` gives the four numbers the start-up read gave. Only the
-// first kHeaderMaxLength bytes of a line count, as at start-up.
-bool headerIsTheOneRead(const char *line)
+// True when the header line gives the four numbers the start-up read gave.
+bool headerIsTheOneRead(const char *line, std::size_t length)
 {
     double versions[2] = {0.0, 0.0};
     int32_t sizes[2] = {0, 0};
-    return AnalyseEntete(line, versions, sizes) && sizes[0] == loader.packageSizes[0]
+    return AnalyseEntete(line, length, versions, sizes) && sizes[0] == loader.packageSizes[0]
            && sizes[1] == loader.packageSizes[1] && versions[0] == loader.packageVersions[0]
            && versions[1] == loader.packageVersions[1];
 }
 
+// The load itself, on the package open at `handle` (negative: it could not
+// be opened) of `fileSize` bytes: image `index`, `size` bytes from `offset`
+// behind the header.
+int chargerImage(int handle, long long fileSize, int index, long long offset, int32_t size)
+{
+    long long headerLength = 0;
+    if (handle >= 0) {
+        // The header is read again from the file the image comes from: a
+        // package replaced since start-up lays its images out differently,
+        // and the announced bytes would be a slice of the wrong ones.
+        char line[kHeaderWindow];
+        headerLength = LireLigneEntete(handle, line);
+        if (headerLength < 0)
+            return -1;
+        if (headerLength == 0 || !headerIsTheOneRead(line, static_cast<std::size_t>(headerLength)))
+            return kPackageChanged;
+        // A file that cannot hold the image is refused before a buffer of the
+        // announced size is allocated (a corrupt header could ask for 2 GiB).
+        if (size > 0 && offset + size > fileSize - headerLength)
+            return -1;
+    } else if (size > 0) {
+        return -1;
+    }
+
+    auto *buffer = static_cast<uint8_t *>(std::calloc(size > 0 ? static_cast<size_t>(size) : 1, 1));
+    if (!buffer)
+        return -1;
+    std::free(loader.imageBuffer.exchange(buffer));
+
+    const long long bytesRead = handle >= 0 ? ReadFileAt(handle, headerLength + offset, buffer, size) : 0;
+    if (bytesRead != loader.packageSizes[index] || bytesRead != size)
+        return -1;
+    loader.imageChecksum = Checksum(buffer, static_cast<uint32_t>(size));
+    return 0;
+}
+
 } // namespace
+
+bool AnalyseEntete(const char *line, std::size_t length, double versions[2], int32_t sizes[2])
+{
+    // In the order of "%f %i %f %i": stop at the first field that is not there.
+    const char *p = line;
+    const char *end = line + length;
+    return LireReel(p, end, &versions[0]) && LireEntier32(p, end, &sizes[0])
+           && LireReel(p, end, &versions[1]) && LireEntier32(p, end, &sizes[1]);
+}
 
 bool AnalyseEntete(const char *line, double versions[2], int32_t sizes[2])
 {
-    // Same reading as "%f %i %f %i": stop at the first field that is not there.
-    const char *p = line;
-    return LireReel(p, &versions[0]) && LireEntier32(p, &sizes[0]) && LireReel(p, &versions[1])
-           && LireEntier32(p, &sizes[1]);
+    return AnalyseEntete(line, std::strlen(line), versions, sizes);
 }
 
 void FormatLigneInfo(char *out, std::size_t size, const char *productName, double version,
@@ -64,7 +103,11 @@ void FormatEnteteCamera(char out[17], uint32_t size, uint32_t checksum)
 
 bool PackagePresent()
 {
-    return GetFileSize(loader.packagePath) >= 0;
+    const int handle = OpenRegularFile(loader.packagePath.c_str(), nullptr);
+    CloseFile(handle);
+    // A package this user may not read is still there: start-up goes on, and
+    // the update says the image could not be read.
+    return handle >= 0 || handle == kFileSystemError;
 }
 
 int SignalerPackageAbsent()
@@ -75,29 +118,29 @@ int SignalerPackageAbsent()
 void LectureEntete()
 {
     loader.packageHeaderRead = 0;
-    std::FILE *f = std::fopen(loader.packagePath, "r");
-    if (!f)
+    const int handle = OpenRegularFile(loader.packagePath.c_str(), nullptr);
+    if (handle < 0)
         return;
-    char line[kHeaderMaxLength + 1] = {};
-    if (std::fgets(line, sizeof line, f))
+    char line[kHeaderWindow];
+    const long long length = LireLigneEntete(handle, line);
+    CloseFile(handle);
+    if (length > 0)
         loader.packageHeaderRead
-            = AnalyseEntete(line, loader.packageVersions, loader.packageSizes) ? 1 : 0;
-    std::fclose(f);
+            = AnalyseEntete(line, static_cast<std::size_t>(length), loader.packageVersions,
+                            loader.packageSizes)
+                  ? 1
+                  : 0;
 }
 
-long long LongueurEntete(const char *path)
+long long LireLigneEntete(int handle, char line[kHeaderWindow])
 {
-    std::FILE *f = std::fopen(path, "rb");
-    if (!f)
+    // One read of the window, whatever the file's size: a huge file without
+    // a line feed is refused at once, not searched byte after byte.
+    const long long got = ReadFileAt(handle, 0, line, kHeaderWindow);
+    if (got < 0)
         return -1;
-    long long length = 0;
-    int c;
-    do {  // as the image load skips it: up to the first line feed
-        c = std::fgetc(f);
-        ++length;
-    } while (c != EOF && c != '\n');
-    std::fclose(f);
-    return c == '\n' ? length : -1;
+    const void *lineFeed = std::memchr(line, '\n', static_cast<std::size_t>(got));
+    return lineFeed ? static_cast<const char *>(lineFeed) - line + 1 : 0;
 }
 
 int VerifFichier(int index)
@@ -132,40 +175,10 @@ int ChecksumFichier(int index)
         offset += loader.packageSizes[j];
     }
 
-    // A file that cannot hold the image is refused before a buffer of the
-    // announced size is allocated (a corrupt header could ask for 2 GiB).
-    const long long fileSize = GetFileSize(loader.packagePath);
-    if (size > 0 && (fileSize < 0 || offset + size > fileSize))
-        return -1;
-
-    auto *buffer = static_cast<uint8_t *>(std::calloc(size > 0 ? static_cast<size_t>(size) : 1, 1));
-    if (!buffer)
-        return -1;
-    std::free(loader.imageBuffer.exchange(buffer));
-
-    long long bytesRead = 0;
-    bool sameHeader = true;
-    if (std::FILE *f = std::fopen(loader.packagePath, "rb")) {
-        // The header is read again from the file the image comes from: a
-        // package replaced since start-up lays its images out differently,
-        // and the announced bytes would be a slice of the wrong ones.
-        char line[kHeaderMaxLength + 1] = {};
-        int length = 0;
-        int c;
-        do {  // the header ends at the first line feed
-            c = std::fgetc(f);
-            if (c != EOF && length < kHeaderMaxLength)
-                line[length++] = static_cast<char>(c);
-        } while (c != EOF && c != '\n');
-        sameHeader = headerIsTheOneRead(line);
-        if (c == '\n' && sameHeader && std::fseek(f, static_cast<long>(offset), SEEK_CUR) == 0)
-            bytesRead = static_cast<long long>(std::fread(buffer, 1, static_cast<size_t>(size), f));
-        std::fclose(f);
-    }
-    if (!sameHeader)
-        return kPackageChanged;
-    if (bytesRead != loader.packageSizes[index] || bytesRead != size)
-        return -1;
-    loader.imageChecksum = Checksum(buffer, static_cast<uint32_t>(size));
-    return 0;
+    // One open for the header and the image: what is checked is what is read.
+    long long fileSize = 0;
+    const int handle = OpenRegularFile(loader.packagePath.c_str(), &fileSize);
+    const int result = chargerImage(handle, fileSize, index, offset, size);
+    CloseFile(handle);
+    return result;
 }

@@ -5,11 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 
+// The header line, its line feed included, lies in the package's first
+// 4096 bytes; a file without a line feed there has no header at all.
+constexpr int kHeaderWindow = 4096;
+
 // Reads the four numbers of a header line ("1.5 262144 2.05 196608", blanks
-// or tabs between them) into versions[] and sizes[]: version 0, size 0,
-// version 1, size 1. Stops at the first field that is not there; the fields
-// not read keep their values. Returns true when all four were read.
+// or tabs between them) from the `length` bytes at `line` into versions[]
+// and sizes[]: version 0, size 0, version 1, size 1. Each number is read
+// whole or not at all (numbers.h). Stops at the first field that is not
+// there; the fields not read keep their values. Returns true when all four
+// were read; anything after the fourth number is not looked at.
 // The same in every locale: a decimal point, never a comma.
+bool AnalyseEntete(const char *line, std::size_t length, double versions[2], int32_t sizes[2]);
+// The same for a header line given as C text (it ends at its terminator).
 bool AnalyseEntete(const char *line, double versions[2], int32_t sizes[2]);
 // The INFO line for an identified camera, "Updating with RZ4417 v01.50 :
 // 0.250 Mb ..." in `language`, cut to fit `size` bytes with its terminator.
@@ -19,24 +27,29 @@ void FormatLigneInfo(char *out, std::size_t size, const char *productName, doubl
 // checksum, each as 8 upper-case hexadecimal digits; out receives 17 bytes.
 void FormatEnteteCamera(char out[17], uint32_t size, uint32_t checksum);
 
-// True when the file at loader.packagePath exists.
+// True when a regular file lies at loader.packagePath, even one that this
+// user may not read (its header then stays unread). Nothing there, or a
+// FIFO, device, folder or socket, is no package.
 bool PackagePresent();
 // Shows the missing-package popup; returns the popup's result.
 int SignalerPackageAbsent();
 // Reads the header line into packageVersions and packageSizes. A field that
-// cannot be read keeps its value; an unopenable file changes nothing.
-// Sets packageHeaderRead when all four numbers were read.
+// cannot be read keeps its value; an unopenable file, or one without a
+// header line, changes nothing. Sets packageHeaderRead when all four
+// numbers were read.
 void LectureEntete();
-// Bytes of the header line of the package at `path`, up to and including its
-// first line feed: where image 0 begins. -1 when the file cannot be read or
-// holds no line feed (then no image can be found in it).
-long long LongueurEntete(const char *path);
+// Reads the header line of the package open at `handle` (OpenRegularFile)
+// into `line`. Returns its length H, line feed included: where image 0
+// begins. 0 when the file's first kHeaderWindow bytes hold no line feed (no
+// image can be found in it), -1 when the file cannot be read.
+long long LireLigneEntete(int handle, char line[kHeaderWindow]);
 // Selects image `index` (0 or 1): sets imageSize and shows the update line in INFO. Returns 0.
 int VerifFichier(int index);
 // ChecksumFichier's result when vers.kq no longer holds the header read at
 // start-up: it was replaced or rewritten while the program ran.
 constexpr int kPackageChanged = -2;
-// Loads image `index` into a new imageBuffer and stores its checksum.
+// Loads image `index` into a new imageBuffer and stores its checksum, the
+// header and the image read through one open of the package.
 // Returns 0 when the whole image was read, kPackageChanged when the file's
 // header is no longer the one read at start-up, -1 otherwise; imageChecksum
 // is unchanged unless 0 is returned. Always -1 when the header was not read

@@ -9,7 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
 int TicksParSeconde(double intervalSeconds)
 {
@@ -31,12 +31,11 @@ int QuorvelMain(int argc, char **argv)
     if (panel < 0)
         return panel;
     loader.panel = panel;
-    GetProjectDir(loader.projectDir, sizeof loader.projectDir);
+    const bool placeKnown = GetProjectDir(&loader.projectDir) == 0;
 
-    char executable[kPathSize + 64];
-    std::snprintf(executable, sizeof executable, "%s/%s", loader.projectDir, GetExecutableName());
+    const std::string executable = loader.projectDir + "/" + GetExecutableName();
     int month = 0, day = 0, year = 0;
-    GetFileDate(executable, &month, &day, &year);
+    GetFileDate(executable.c_str(), &month, &day, &year);
     char title[128];
     std::snprintf(title, sizeof title, "Quorvel - %s - %02i/%02i/%04i", kVersionText, day, month, year);
     SetPanelAttribute(panel, ATTR_TITLE, title);
@@ -44,12 +43,9 @@ int QuorvelMain(int argc, char **argv)
     std::snprintf(loader.productName, sizeof loader.productName, "%s", "UNKNOWN");
     loader.productIndex = -1;
 
-    // A directory too long for the path is reported as a missing package,
-    // never as some other, truncated path.
-    const int pathLength = std::snprintf(loader.packagePath, sizeof loader.packagePath, "%.*s/vers.kq",
-                                         kPathSize - 9, loader.projectDir);
-    if (pathLength < 0 || std::strlen(loader.projectDir) > static_cast<size_t>(kPathSize - 9))
-        loader.packagePath[0] = '\0';
+    // An executable whose place cannot be told has no package beside it:
+    // never some other folder's vers.kq.
+    loader.packagePath = placeKnown ? loader.projectDir + "/vers.kq" : std::string();
     if (!PackagePresent()) {
         const int answer = SignalerPackageAbsent();
         DiscardPanel(panel);  // never shown

@@ -11,9 +11,7 @@
 #include "ui_constants.h"
 
 #include <QtTest>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <memory>
 
 using namespace fixture;
 
@@ -24,25 +22,6 @@ constexpr int kUpdateTimeoutMs = 20000;
 bool idle()
 {
     return intAttribute(GO, ATTR_VISIBLE) == 1 && intAttribute(STOP, ATTR_VISIBLE) == 0;
-}
-
-// A socket in the package's place: it exists, with a size, but nobody, not
-// even root, can open it as a file.
-bool putSocketAt(const QString &path)
-{
-    QFile::remove(path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = path.toLocal8Bit();
-    if (name.size() >= int(sizeof address.sun_path))
-        return false;
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);  // the socket file stays
-    return bound;
 }
 
 QByteArray headerFor(const QByteArray &image)
@@ -67,19 +46,26 @@ private slots:
     // never told a size: the load fails as for a truncated package.
     void packageWithoutHeaderIsNeverSent_data()
     {
-        QTest::addColumn<QByteArray>("header");  // empty: a socket in the package's place
+        QTest::addColumn<QByteArray>("header");  // empty: a package the operator may not read
         QTest::newRow("package that cannot be opened") << QByteArray();
         QTest::newRow("empty file") << QByteArray("-");
         QTest::newRow("three numbers") << QByteArray("1.5 262144 2.05\n");
         QTest::newRow("decimal commas") << QByteArray("1,5 262144 2,05 196608\n");
         QTest::newRow("not numbers") << QByteArray("version one\n");
+        QTest::newRow("size straddling byte 4096")
+            << "1.5 262144 2.05 " + QByteArray(4093 - 16, ' ') + "196608\n";
+        QTest::newRow("letter glued to a size") << QByteArray("1.5 262144 2.05 196608x\n");
     }
     void packageWithoutHeaderIsNeverSent()
     {
         QFETCH(QByteArray, header);
-        if (header.isEmpty())
-            QVERIFY(putSocketAt(packagePath()));
-        else if (header == "-")
+        std::unique_ptr<PackageReadRefused> refused;
+        if (header.isEmpty()) {
+            QFile::remove(packagePath());
+            QVERIFY(writePackage(packagePath(), "1.5 262144 2.05 196608\n", randomImage(262144 + 196608, 71)));
+            refused = std::make_unique<PackageReadRefused>(packagePath());
+            QVERIFY(refused->holds());
+        } else if (header == "-")
             QVERIFY(writePackage(packagePath(), {}, {}));
         else
             QVERIFY(writePackage(packagePath(), header, randomImage(262144 + 196608, 71)));

@@ -5,14 +5,83 @@
 #include "ui_constants.h"
 #include "package_file.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Ends the test with a message when the code under test blocks (an open of
+// a FIFO, a read from a terminal) instead of letting it hang until the
+// suite's time-out.
+class Watchdog {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread thread;
+
+public:
+    Watchdog(int seconds, const char *what)
+        : thread([this, seconds, what] {
+              std::unique_lock<std::mutex> lock(mutex);
+              if (!done.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished; })) {
+                  std::fprintf(stderr, "FAIL: still blocked after %d s: %s\n", seconds, what);
+                  std::_Exit(1);
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            finished = true;
+        }
+        done.notify_one();
+        thread.join();
+    }
+};
+
+// Removes whatever lies at `path`: file, link, FIFO, socket or empty folder.
+void clearPath(const QString &path)
+{
+    const QByteArray name = path.toLocal8Bit();
+    if (::unlink(name.constData()) != 0)
+        ::rmdir(name.constData());
+}
+
+bool putSocketAt(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = path.toLocal8Bit();
+    if (fd < 0 || name.size() >= int(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+} // namespace
 
 class PackageTest : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
     int panel = 0;
+    int terminal = -1;  // a pseudo-terminal's master, while its slave lies at vers.kq
 
     void usePackage(const QByteArray &header, const QByteArray &images)
     {
@@ -37,11 +106,17 @@ private slots:
         panel = LoadPanel(0, "Quorvel.uir", PANEL);
         QVERIFY(panel > 0);
         loader.panel = panel;
-        std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s",
-                      packagePath().toLocal8Bit().constData());
+        loader.packagePath = packagePath().toLocal8Bit().toStdString();
         std::snprintf(loader.productName, sizeof loader.productName, "RZ4417");
     }
     void init() { resetPackageFields(); }
+    void cleanup()
+    {
+        clearPath(packagePath());
+        if (terminal >= 0)
+            ::close(terminal);
+        terminal = -1;
+    }
 
     void checksum_data()
     {
@@ -128,6 +203,177 @@ private slots:
         VerifFichier(index);
         QCOMPARE(ChecksumFichier(index), -1);
         QCOMPARE(loader.imageChecksum, 0x1234);
+    }
+
+    // Header lines as makers and their tools have written them. A number is
+    // taken whole, however long, or the header is not read at all (the
+    // camera is then sent nothing): a size is never taken from the first
+    // characters of a longer word, nor from a line cut at the end of the
+    // bytes read. The numbers read before a refused one are kept, as the
+    // INFO line shows them.
+    void headerNumbers_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<double>("version0");
+        QTest::addColumn<int>("size0");
+        QTest::addColumn<double>("version1");
+        QTest::addColumn<int>("size1");
+        const QByteArray version70 = "1.5" + QByteArray(67, '0');
+        const QByteArray size70 = QByteArray(67, '0') + "300";
+        const auto padded = [](const QByteArray &start, int length, const QByteArray &end) {
+            return start + QByteArray(length - start.size() - end.size(), ' ') + end;
+        };
+        QTest::newRow("version of 70 characters")
+            << version70 + " 300 2.05 200\n" << true << 1.5 << 300 << 2.05 << 200;
+        QTest::newRow("size of 70 characters, leading zeros")
+            << "1.5 " + size70 + " 2.05 200\n" << true << 1.5 << 300 << 2.05 << 200;
+        QTest::newRow("version of 4000 characters")
+            << "1.5" + QByteArray(3997, '0') + " 300 2.05 200\n" << true << 1.5 << 300 << 2.05 << 200;
+        QTest::newRow("words after the four numbers")
+            << QByteArray("1.5 300 2.05 200 release 7\r\n") << true << 1.5 << 300 << 2.05 << 200;
+        QTest::newRow("line of exactly 4096 bytes")
+            << padded("1.5 300 2.05 200", 4096, "\n") << true << 1.5 << 300 << 2.05 << 200;
+        QTest::newRow("line of 4097 bytes")
+            << padded("1.5 300 2.05 200", 4097, "\n") << false << 0.0 << 0 << 0.0 << 0;
+        // Bytes 4093 to 4098: a reader stopping at 4096 bytes would see 200.
+        QTest::newRow("size straddling byte 4096")
+            << padded("1.5 300 2.05 ", 4100, "200000\n") << false << 0.0 << 0 << 0.0 << 0;
+        QTest::newRow("size beyond 32 bits")
+            << QByteArray("1.5 2147483648 2.05 200\n") << false << 1.5 << 0 << 0.0 << 0;
+        QTest::newRow("size of 70 characters beyond 32 bits")
+            << "1.5 300 2.05 " + QByteArray(60, '0') + "9999999999\n" << false << 1.5 << 300 << 2.05 << 0;
+        QTest::newRow("version beyond a double")
+            << QByteArray("1e400 300 2.05 200\n") << false << 0.0 << 0 << 0.0 << 0;
+        QTest::newRow("version that would read as 0")
+            << QByteArray("1.5 300 1e-400 200\n") << false << 1.5 << 300 << 0.0 << 0;
+        QTest::newRow("letter glued to a size")
+            << QByteArray("1.5 300 2.05 200x\n") << false << 1.5 << 300 << 2.05 << 0;
+        QTest::newRow("size written as a real")
+            << QByteArray("1.5 300.0 2.05 200\n") << false << 1.5 << 0 << 0.0 << 0;
+        QTest::newRow("sign glued to a version")
+            << QByteArray("1.5 300 2.05-7 200\n") << false << 1.5 << 300 << 0.0 << 0;
+        QTest::newRow("NUL glued to a size")
+            << QByteArray("1.5 300 2.05 200\0\n", 18) << false << 1.5 << 300 << 2.05 << 0;
+        QTest::newRow("decimal comma")
+            << QByteArray("1,5 300 2,05 200\n") << false << 0.0 << 0 << 0.0 << 0;
+    }
+    void headerNumbers()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(bool, read);
+        QFETCH(double, version0);
+        QFETCH(int, size0);
+        QFETCH(double, version1);
+        QFETCH(int, size1);
+        const QByteArray images[2] = {randomImage(300, 21), randomImage(200, 22)};
+        usePackage(header, images[0] + images[1]);
+        LectureEntete();
+        QCOMPARE(loader.packageHeaderRead, read ? 1 : 0);
+        QCOMPARE(loader.packageVersions[0], version0);
+        QCOMPARE(loader.packageSizes[0], size0);
+        QCOMPARE(loader.packageVersions[1], version1);
+        QCOMPARE(loader.packageSizes[1], size1);
+
+        for (int index : {0, 1}) {
+            loader.imageChecksum = 0x1234;
+            VerifFichier(index);
+            QCOMPARE(ChecksumFichier(index), read ? 0 : -1);
+            if (read) {
+                QCOMPARE(loadedImage(), images[index]);
+                QCOMPARE(static_cast<quint32>(loader.imageChecksum), referenceChecksum(images[index]));
+            } else {
+                QCOMPARE(loader.imageChecksum, 0x1234);
+            }
+        }
+    }
+
+    // Whatever lies at vers.kq other than a regular file is no package and
+    // is never read: a FIFO would wait for a writer, a terminal for a key,
+    // and /dev/zero never ends. At start-up it is a missing package; put in
+    // the package's place after start-up, the camera's load is refused.
+    void onlyARegularFileIsAPackage_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("isPackage");
+        QTest::newRow("FIFO") << "fifo" << false;
+        QTest::newRow("link to /dev/zero") << "zero" << false;
+        QTest::newRow("link to a terminal") << "terminal" << false;
+        QTest::newRow("folder") << "folder" << false;
+        QTest::newRow("socket") << "socket" << false;
+        QTest::newRow("link to a regular package") << "link" << true;
+    }
+    void onlyARegularFileIsAPackage()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, isPackage);
+        const QByteArray images = randomImage(500, 9);
+        const QString real = dir.filePath("real.kq");
+        QVERIFY(writePackage(real, "1.5 300 2.05 200\n", images));
+        usePackage("1.5 300 2.05 200\n", images);
+        LectureEntete();
+        QCOMPARE(loader.packageHeaderRead, 1);
+
+        const QString path = packagePath();
+        clearPath(path);
+        const QByteArray name = path.toLocal8Bit();
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0644), 0);
+        } else if (kind == "zero") {
+            QVERIFY(QFile::link("/dev/zero", path));
+        } else if (kind == "terminal") {
+            terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+            QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+            QVERIFY(QFile::link(QString::fromLocal8Bit(::ptsname(terminal)), path));
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == "socket") {
+            QVERIFY(putSocketAt(path));
+        } else {
+            QVERIFY(QFile::link(real, path));
+        }
+
+        Watchdog watchdog(20, qPrintable("reading vers.kq as a " + kind));
+        QCOMPARE(PackagePresent(), isPackage);
+        loader.imageChecksum = 0x1234;
+        VerifFichier(1);
+        QCOMPARE(ChecksumFichier(1), isPackage ? 0 : -1);
+        if (isPackage)
+            QCOMPARE(loadedImage(), images.mid(300, 200));
+        else
+            QCOMPARE(loader.imageChecksum, 0x1234);
+        LectureEntete();
+        QCOMPARE(loader.packageHeaderRead, isPackage ? 1 : 0);
+    }
+
+    // A 4 GiB file without a line feed (a disk image copied by mistake) is
+    // refused after its first 4096 bytes, at start-up and at each load,
+    // however large it is: the window never freezes on it.
+    void hugeFileWithoutLineFeedIsRefusedAtOnce()
+    {
+        usePackage("1.5 300 2.05 200\n", randomImage(500, 3));
+        LectureEntete();
+        QCOMPARE(loader.packageHeaderRead, 1);
+        {
+            QFile huge(packagePath());  // sparse: nothing written past its start
+            QVERIFY(huge.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(huge.write("1.5 300 2.05 200 "), 17);
+            QVERIFY(huge.resize(4LL << 30));
+        }
+        Watchdog watchdog(60, "searching a 4 GiB file for its header");
+        QElapsedTimer clock;
+        clock.start();
+        VerifFichier(0);
+        QCOMPARE(ChecksumFichier(0), int(kPackageChanged));
+        const qint64 loadNs = clock.nsecsElapsed();
+        clock.restart();
+        LectureEntete();
+        const qint64 startUpNs = clock.nsecsElapsed();
+        QCOMPARE(loader.packageHeaderRead, 0);
+        QVERIFY(PackagePresent());  // a regular file: there, but no header in it
+        qInfo("4 GiB without a line feed: load refused in %.3f ms, start-up read in %.3f ms",
+              loadNs / 1e6, startUpNs / 1e6);
+        QVERIFY2(loadNs < 2'000'000'000LL && startUpNs < 2'000'000'000LL, "the file was searched beyond its start");
     }
 
     void sizeOutsideThirtyTwoBitsIsNotWrapped()

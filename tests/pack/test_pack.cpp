@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <cstdio>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -59,7 +60,7 @@ class PackTest : public QObject {
     // The loader's own start-up read and image load, on `package`.
     void loadAsQuorvel(const QString &package, const QByteArray images[2])
     {
-        std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s", package.toLocal8Bit().constData());
+        loader.packagePath = package.toLocal8Bit().toStdString();
         loader.packageSizes[0] = loader.packageSizes[1] = 0;
         LectureEntete();
         QCOMPARE(loader.packageHeaderRead, 1);
@@ -87,10 +88,12 @@ private slots:
         QTest::addColumn<int>("size1");
         QTest::addColumn<QString>("version0");
         QTest::addColumn<QString>("version1");
-        QTest::newRow("demo sizes") << 262144 << 196608 << "1.5" << "2.05";
-        QTest::newRow("versions kept as written") << 513 << 511 << "01.50" << "10";
-        QTest::newRow("empty image 0") << 0 << 1000 << "0.1" << "3.25";
-        QTest::newRow("odd sizes, over 1 MiB") << 1 << 1048577 << "1" << "2";
+        QTest::addColumn<bool>("demo");
+        QTest::newRow("demo sizes") << 262144 << 196608 << "1.5" << "2.05" << true;
+        QTest::newRow("versions kept as written") << 513 << 511 << "01.50" << "10" << true;
+        QTest::newRow("empty image 0") << 0 << 1000 << "0.1" << "3.25" << true;
+        QTest::newRow("odd sizes, over 1 MiB") << 1 << 1048577 << "1" << "2" << true;
+        QTest::newRow("a release, not a demo") << 3000 << 2000 << "1.5" << "2.05" << false;
     }
     void createdPackageIsWhatQuorvelReads()
     {
@@ -98,17 +101,22 @@ private slots:
         QFETCH(int, size1);
         QFETCH(QString, version0);
         QFETCH(QString, version1);
+        QFETCH(bool, demo);
         const QByteArray images[2] = {randomImage(size0, 11),
                                       randomImage(size1, 12)};
         QVERIFY(writeFile(path("a.bin"), images[0]));
         QVERIFY(writeFile(path("b.bin"), images[1]));
         const mode_t oldMask = ::umask(077);  // a maker's strict umask still gives a readable package
-        const Run run = pack({"create", path("vers.kq"), path("a.bin"), version0, path("b.bin"), version1});
+        QStringList arguments{"create", path("vers.kq"), path("a.bin"), version0, path("b.bin"), version1};
+        if (demo)
+            arguments.insert(1, "--demo");
+        const Run run = pack(arguments);
         ::umask(oldMask);
         QCOMPARE(run.exitCode, 0);
 
         const QByteArray header = QString("%1 %2 %3 %4\n").arg(version0).arg(size0).arg(version1).arg(size1).toLatin1();
-        QCOMPARE(contents(path("vers.kq")), header + images[0] + images[1]);
+        const QByteArray marker = demo ? kDemoMarkerLine : QByteArray();
+        QCOMPARE(contents(path("vers.kq")), header + images[0] + images[1] + marker);
         QCOMPARE(QFile(path("vers.kq")).permissions(),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup
                      | QFile::ReadOther);
@@ -119,7 +127,8 @@ private slots:
         QCOMPARE(inspect.exitCode, 0);
         QVERIFY2(inspect.out.contains("sent to the camera: " + cameraHeader(images[0])), qPrintable(inspect.out));
         QVERIFY(inspect.out.contains("sent to the camera: " + cameraHeader(images[1])));
-        QVERIFY(inspect.out.contains("0 bytes trail"));
+        QVERIFY(inspect.out.contains(QString("%1 bytes trail").arg(marker.size())));
+        QCOMPARE(inspect.out.contains("demo package: random images, never for a real camera"), demo);
     }
 
     // Each refusal: a message naming the fault, exit code 1, and the package
@@ -132,6 +141,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("missing image") << "missing.bin" << "1.5" << "2" << "No such file";
         QTest::newRow("a folder as image") << "folder" << "1.5" << "2" << "not a regular file";
+        QTest::newRow("a FIFO as image") << "fifo.bin" << "1.5" << "2" << "not a regular file";
+        QTest::newRow("/dev/zero as image") << "zero.bin" << "1.5" << "2" << "not a regular file";
         QTest::newRow("image over 2^31-1 bytes") << "huge.bin" << "1.5" << "2" << "at most 2147483647 bytes";
         for (const char *version : {"1,5", "1e3", "+1.5", "-1", "", ".5", "1.", "0x10", " 1.5", "1.5 ", "nan",
                                     "inf", "1.2.3"})
@@ -147,6 +158,8 @@ private slots:
         QFETCH(QString, message);
         QVERIFY(writeFile(path("a.bin"), randomImage(100, 1)));
         QVERIFY(QDir(dir.path()).mkpath("folder"));
+        QCOMPARE(::mkfifo(path("fifo.bin").toLocal8Bit().constData(), 0644), 0);  // no writer: opening it waits
+        QVERIFY(QFile::link("/dev/zero", path("zero.bin")));
         {
             QFile huge(path("huge.bin"));  // sparse: no 2 GiB written to the disk
             QVERIFY(huge.open(QIODevice::WriteOnly));
@@ -162,6 +175,8 @@ private slots:
         QCOMPARE(contents(path("vers.kq")), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), names);
         QDir(path("folder")).removeRecursively();
+        QFile::remove(path("fifo.bin"));
+        QFile::remove(path("zero.bin"));
     }
 
     void outputFolderMissingOrAFolder()
@@ -206,6 +221,18 @@ private slots:
                                        << QStringList{"a negative size", "negative size"};
         QTest::newRow("empty images") << QByteArray("1 0 2 0\n") << 0
                                       << QStringList{"sent to the camera: 00000000FFFFFFFF", "0 bytes trail"};
+        QTest::newRow("version of 70 characters")
+            << "1.5" + QByteArray(67, '0') + " 700 2.05 300\n" + image0 + image1 << 0
+            << QStringList{"version 1.50, 700 bytes", "sent to the camera: " + cameraHeader(image0),
+                           "sent to the camera: " + cameraHeader(image1)};
+        QTest::newRow("size straddling byte 4096")
+            << "1.5 700 2.05 " + QByteArray(4093 - 13, ' ') + "300000\n" + image0 + image1 << 1
+            << QStringList{"with no line feed in the first 4096 bytes", "header NOT READABLE", "never ends"};
+        QTest::newRow("letter glued to a size") << QByteArray("1.5 700 2.05 300x\n") + image0 + image1 << 1
+                                                << QStringList{"header NOT READABLE", "was not read"};
+        QTest::newRow("demo package") << QByteArray("1.5 700 2.05 300\n") + image0 + image1 + kDemoMarkerLine << 0
+                                      << QStringList{"demo package: random images, never for a real camera",
+                                                     QString("%1 bytes trail").arg(kDemoMarkerLine.size())};
     }
     void inspect()
     {
@@ -217,6 +244,36 @@ private slots:
         QCOMPARE(run.exitCode, exitCode);
         for (const QString &text : expected)
             QVERIFY2(run.out.contains(text), qPrintable(text + " not in:\n" + run.out));
+        // Size 0 is announced only for an image that is empty indeed.
+        if (!expected.join('|').contains("00000000"))
+            QVERIFY2(!run.out.contains("sent to the camera: 00000000"), qPrintable(run.out));
+        QCOMPARE(run.out.contains("demo package"), expected.join('|').contains("demo package"));
+    }
+
+    // Nothing but a regular file is read: a FIFO, a device or a folder is
+    // refused at once instead of hanging the maker's command.
+    void inspectRefusesWhatIsNoFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("/dev/zero") << "zero";
+        QTest::newRow("folder") << "folder";
+    }
+    void inspectRefusesWhatIsNoFile()
+    {
+        QFETCH(QString, kind);
+        QString target = "/dev/zero";
+        if (kind == "fifo") {
+            target = path("fifo.kq");
+            QCOMPARE(::mkfifo(target.toLocal8Bit().constData(), 0644), 0);
+        } else if (kind == "folder") {
+            target = dir.path();
+        }
+        const Run run = pack({"inspect", target});
+        if (kind == "fifo")
+            QFile::remove(target);
+        QCOMPARE(run.exitCode, 2);  // -1 when it had to be killed after a minute
+        QVERIFY2(run.err.contains("not a regular file"), qPrintable(run.err));
     }
 
     void inspectMissingPackage()

@@ -77,8 +77,7 @@ private slots:
         images = randomImage(1000, 1) + randomImage(1536, 2);
         const QString path = dir.filePath("vers.kq");
         QVERIFY(writePackage(path, "1.5 1000 2.05 1536\n", images));
-        std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s",
-                      path.toLocal8Bit().constData());
+        loader.packagePath = path.toLocal8Bit().toStdString();
         loader.panel = LoadPanel(0, "Quorvel.uir", PANEL);
         QVERIFY(loader.panel > 0);
         LectureEntete();

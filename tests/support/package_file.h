@@ -6,6 +6,10 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 inline QByteArray randomImage(int size, quint32 seed)
 {
     QRandomGenerator gen(seed);
@@ -24,6 +28,16 @@ inline bool writePackage(const QString &path, const QByteArray &header, const QB
     return f.write(header) == header.size() && f.write(images) == images.size();
 }
 
+// The line `quorvel-pack create --demo` ends a demo package with, written
+// out here on its own: the tool's inspect must recognise it as its own.
+inline const QByteArray kDemoMarkerLine("\nQUORVEL DEMO PACKAGE: random images, never for a real camera\n");
+
+// A package of test images that stays marked as such wherever it is copied.
+inline bool writeDemoPackage(const QString &path, const QByteArray &header, const QByteArray &images)
+{
+    return writePackage(path, header, images + kDemoMarkerLine);
+}
+
 // Wrapping 32-bit sum, complemented: what the camera checks.
 inline quint32 referenceChecksum(const QByteArray &bytes)
 {
@@ -32,3 +46,38 @@ inline quint32 referenceChecksum(const QByteArray &bytes)
         sum += static_cast<unsigned char>(c);
     return ~sum;
 }
+
+// A package the operator may not read: mode 000, and for as long as this
+// lives the calling thread reads without the root's right to read anything
+// (its effective capabilities lose the read overrides; the permitted ones
+// stay, so they come back). Files are opened on the thread that runs the
+// program, so an update run on this thread meets the package as an
+// operator without the right would. holds() says whether it worked.
+class PackageReadRefused {
+    QString path_;
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool lowered_ = false;
+
+public:
+    explicit PackageReadRefused(const QString &path) : path_(path)
+    {
+        QFile::setPermissions(path_, QFileDevice::Permissions());
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        lowered_ = ::syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~PackageReadRefused()
+    {
+        if (lowered_)
+            ::syscall(SYS_capset, &header_, saved_);
+        QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    bool holds() const
+    {
+        QFile f(path_);
+        return f.exists() && !f.open(QIODevice::ReadOnly);
+    }
+};

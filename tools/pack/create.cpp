@@ -3,6 +3,7 @@
 #include "pack.h"
 
 #include "package.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -78,38 +78,32 @@ bool checkVersion(const std::string &version, int index, double *value, std::str
 }
 
 struct OpenImage {
-    int fd = -1;
+    int handle = -1;
     int32_t size = 0;
-    ~OpenImage()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    ~OpenImage() { CloseFile(handle); }
 };
 
+// An image is a regular file: a FIFO or a device such as /dev/zero would
+// hang the maker's command or never end.
 bool openImage(const std::string &path, int index, OpenImage *image, std::string *error)
 {
     const std::string which = "image " + std::to_string(index);
-    image->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (image->fd < 0) {
-        *error = systemError("cannot open " + which, path);
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(image->fd, &info) != 0) {
-        *error = systemError("cannot read " + which, path);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
+    long long size = 0;
+    image->handle = OpenRegularFile(path.c_str(), &size);
+    if (image->handle == kFileNotRegular) {
         *error = which + " " + path + " is not a regular file";
         return false;
     }
-    if (info.st_size > INT32_MAX) {
-        *error = which + " " + path + " is " + std::to_string(info.st_size)
+    if (image->handle < 0) {
+        *error = systemError("cannot open " + which, path);
+        return false;
+    }
+    if (size > INT32_MAX) {
+        *error = which + " " + path + " is " + std::to_string(size)
                  + " bytes; an image holds at most 2147483647 bytes";
         return false;
     }
-    image->size = static_cast<int32_t>(info.st_size);
+    image->size = static_cast<int32_t>(size);
     return true;
 }
 
@@ -134,12 +128,12 @@ bool copyImage(const OpenImage &image, const std::string &path, int out, uint32_
 {
     std::vector<uint8_t> block(kCopyBlock);
     uint32_t sum = 0;
-    long long left = image.size;
+    long long at = 0;
     for (;;) {
-        const std::size_t want = left > 0 ? static_cast<std::size_t>(std::min<long long>(left, kCopyBlock)) : 1;
-        const ssize_t n = ::read(image.fd, block.data(), want);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const long long left = image.size - at;
+        // Once every byte is copied, one more is asked for: there must be none.
+        const long long want = left > 0 ? std::min<long long>(left, kCopyBlock) : 1;
+        const long long n = ReadFileAt(image.handle, at, block.data(), want);
         if (n < 0) {
             *error = systemError("cannot read", path);
             return false;
@@ -151,7 +145,7 @@ bool copyImage(const OpenImage &image, const std::string &path, int out, uint32_
             }
             break;
         }
-        if (n == 0) {
+        if (n < want) {
             *error = path + " shrank while it was read";
             return false;
         }
@@ -160,7 +154,7 @@ bool copyImage(const OpenImage &image, const std::string &path, int out, uint32_
             *error = std::string("cannot write the package: ") + std::strerror(errno);
             return false;
         }
-        left -= n;
+        at += n;
     }
     *checksum = ~sum;
     return true;
@@ -183,7 +177,7 @@ std::string hex8(uint32_t value)
 
 } // namespace
 
-int createPackage(const std::string &output, const PackImage images[2], std::FILE *out,
+int createPackage(const std::string &output, const PackImage images[2], bool demo, std::FILE *out,
                   std::string *error)
 {
     double versions[2] = {};
@@ -247,6 +241,10 @@ int createPackage(const std::string &output, const PackImage images[2], std::FIL
     }
     for (int k = 0; ok && k < 2; ++k)
         ok = copyImage(opened[k], images[k].path, fd, &checksums[k], error);
+    if (ok && demo && !writeAll(fd, kDemoMarker, sizeof kDemoMarker - 1)) {
+        *error = std::string("cannot write the package: ") + std::strerror(errno);
+        ok = false;
+    }
     if (ok && ::fsync(fd) != 0) {
         *error = systemError("cannot write", temp);
         ok = false;
@@ -267,8 +265,9 @@ int createPackage(const std::string &output, const PackImage images[2], std::FIL
     if (!ok)
         return kPackRefused;
 
-    std::fprintf(out, "%s written: header \"%s\"\n", output.c_str(),
-                 header.substr(0, header.size() - 1).c_str());
+    std::fprintf(out, "%s written: header \"%s\"%s\n", output.c_str(),
+                 header.substr(0, header.size() - 1).c_str(),
+                 demo ? ", marked as a demo package (never for a real camera)" : "");
     for (int k = 0; k < 2; ++k)
         std::fprintf(out, "  image %d, %s: version %s, %d bytes, checksum 0x%s\n", k, kPackProducts[k],
                      images[k].version.c_str(), static_cast<int>(opened[k].size),

@@ -8,13 +8,16 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: quorvel-pack create OUTPUT IMAGE0 VERSION0 IMAGE1 VERSION1\n"
+    "Usage: quorvel-pack create [--demo] OUTPUT IMAGE0 VERSION0 IMAGE1 VERSION1\n"
     "       quorvel-pack inspect PACKAGE\n"
     "\n"
     "create   writes a firmware package: the line \"VERSION0 SIZE0 VERSION1 SIZE1\",\n"
     "         then IMAGE0 (the RZ4417's firmware) and IMAGE1 (the KWT6083's).\n"
     "         Versions are plain decimal numbers (1.5, 2.05), written as given.\n"
-    "inspect  shows what Quorvel will read from PACKAGE and send to each camera.\n"
+    "         --demo marks the package as a demo (test images, never for a\n"
+    "         real camera) with a line after image 1 that Quorvel never reads.\n"
+    "inspect  shows what Quorvel will read from PACKAGE and send to each camera,\n"
+    "         and says when it is a demo package.\n"
     "\n"
     "Exit status: 0 done, 1 refused (nothing written, or a package Quorvel\n"
     "would not update from), 2 wrong arguments or an unreadable package.\n";
@@ -39,10 +42,12 @@ int main(int argc, char **argv)
     std::string error;
     int result;
     if (command == "create") {
-        if (argc != 7)
-            return usageError("create takes OUTPUT IMAGE0 VERSION0 IMAGE1 VERSION1");
-        const PackImage images[2] = {{argv[3], argv[4]}, {argv[5], argv[6]}};
-        result = createPackage(argv[2], images, stdout, &error);
+        const bool demo = argc >= 3 && std::strcmp(argv[2], "--demo") == 0;
+        char **args = argv + (demo ? 3 : 2);
+        if (argc - (demo ? 3 : 2) != 5)
+            return usageError("create takes [--demo] OUTPUT IMAGE0 VERSION0 IMAGE1 VERSION1");
+        const PackImage images[2] = {{args[1], args[2]}, {args[3], args[4]}};
+        result = createPackage(args[0], images, demo, stdout, &error);
     } else if (command == "inspect") {
         if (argc != 3)
             return usageError("inspect takes one PACKAGE");

@@ -8,6 +8,8 @@
 #include "package.h"
 #include "platform.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,16 +19,11 @@ namespace {
 constexpr std::size_t kShownHeader = 120;  // a longer header is shown cut
 
 // The header's bytes for the eye: printable ASCII as it is, the rest escaped.
-std::string shownHeader(const std::string &path, long long length)
+std::string shownHeader(const char *bytes, long long length)
 {
     std::string text;
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
     for (long long i = 0; i < length && text.size() < kShownHeader; ++i) {
-        const int c = std::fgetc(f);
-        if (c == EOF)
-            break;
+        const auto c = static_cast<unsigned char>(bytes[i]);
         if (c == '\n')
             text += "\\n";
         else if (c == '\r')
@@ -41,14 +38,34 @@ std::string shownHeader(const std::string &path, long long length)
             text += escaped;
         }
     }
-    std::fclose(f);
     if (text.size() >= kShownHeader)
         text += "...";
     return text;
 }
 
+// True when the file ends with the demo marker.
+bool endsWithDemoMarker(int handle, long long fileSize)
+{
+    const long long length = sizeof kDemoMarker - 1;
+    if (fileSize < length)
+        return false;
+    char tail[sizeof kDemoMarker];
+    return ReadFileAt(handle, fileSize - length, tail, length) == length
+           && std::memcmp(tail, kDemoMarker, static_cast<std::size_t>(length)) == 0;
+}
+
+std::string whyNotRead(int code)
+{
+    if (code == kFileMissing)
+        return errno == ENOENT ? "no such file" : std::strerror(errno);
+    if (code == kFileNotRegular)
+        return "not a regular file (a FIFO, device, folder or socket is never read)";
+    return std::strerror(errno);
+}
+
 // Reports one image as the loader would load it; true when it loaded whole.
-bool inspectImage(int k, long long fileSize, long long headerLength, long long offset, std::FILE *out)
+bool inspectImage(int k, bool headerRead, long long fileSize, long long headerLength, long long offset,
+                  std::FILE *out)
 {
     const int32_t size = loader.packageSizes[k];
     char version[32];
@@ -56,11 +73,11 @@ bool inspectImage(int k, long long fileSize, long long headerLength, long long o
         std::snprintf(version, sizeof version, "(too long to show)");
     std::fprintf(out, "image %d, %s: version %s, %d bytes", k, kPackProducts[k], version,
                  static_cast<int>(size));
-    if (headerLength >= 0)
+    if (headerLength > 0)
         std::fprintf(out, " from byte %lld", headerLength + offset);
     std::fprintf(out, "\n");
 
-    // The loader's own load: header skip, offset, one read, checksum.
+    // The loader's own load: header read again, offset, one read, checksum.
     loader.imageSize = size;
     loader.imageChecksum = 0;
     const bool loaded = ChecksumFichier(k) == 0;
@@ -71,12 +88,15 @@ bool inspectImage(int k, long long fileSize, long long headerLength, long long o
         std::fprintf(out, "  checksum 0x%08X\n  sent to the camera: %s\n", checksum, cameraHeader);
     } else {
         std::fprintf(out, "  not loadable: ");
-        if (size < 0)
+        if (headerLength <= 0)
+            std::fprintf(out, "the header line never ends (no line feed in the first %d bytes)\n",
+                         kHeaderWindow);
+        else if (!headerRead)
+            std::fprintf(out, "the header was not read, so no size is known\n");
+        else if (size < 0)
             std::fprintf(out, "a negative size\n");
         else if (offset < 0)
             std::fprintf(out, "image 0 before it has a negative size\n");
-        else if (headerLength < 0)
-            std::fprintf(out, "the header line never ends (no line feed)\n");
         else {
             const long long present = std::max(0LL, std::min<long long>(size, fileSize - headerLength - offset));
             std::fprintf(out, "SHORT, the file holds %lld of its %d bytes\n", present, static_cast<int>(size));
@@ -94,18 +114,27 @@ bool inspectImage(int k, long long fileSize, long long headerLength, long long o
 
 int inspectPackage(const std::string &path, std::FILE *out, std::string *error)
 {
-    if (path.size() >= sizeof loader.packagePath) {
-        *error = "the path is longer than Quorvel can use: " + path;
+    // The file is looked at through one open: its size, its header line and
+    // its last bytes. The loader's own reads below open it as Quorvel does.
+    long long fileSize = 0;
+    const int handle = OpenRegularFile(path.c_str(), &fileSize);
+    if (handle < 0) {
+        *error = "cannot read " + path + ": " + whyNotRead(handle);
         return kPackUsage;
     }
-    const long long fileSize = GetFileSize(path.c_str());
-    std::FILE *probe = fileSize >= 0 ? std::fopen(path.c_str(), "rb") : nullptr;
-    if (!probe) {
-        *error = "cannot read " + path + (fileSize < 0 ? ": no such file" : ": " + std::string(std::strerror(errno)));
+    char line[kHeaderWindow];
+    const long long headerLength = LireLigneEntete(handle, line);
+    const bool demo = endsWithDemoMarker(handle, fileSize);
+    long long shownLength = headerLength;
+    if (headerLength == 0)
+        shownLength = ReadFileAt(handle, 0, line, sizeof line);
+    const int savedErrno = errno;
+    CloseFile(handle);
+    if (headerLength < 0 || shownLength < 0) {
+        *error = "cannot read " + path + ": " + std::strerror(savedErrno);
         return kPackUsage;
     }
-    std::fclose(probe);
-    std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s", path.c_str());
+    loader.packagePath = path;
 
     // The start-up header read, on fresh fields as at start-up.
     loader.packageVersions[0] = loader.packageVersions[1] = 0.0;
@@ -113,22 +142,24 @@ int inspectPackage(const std::string &path, std::FILE *out, std::string *error)
     loader.packageHeaderRead = 0;
     LectureEntete();
     const bool headerRead = loader.packageHeaderRead != 0;
-    const long long headerLength = LongueurEntete(path.c_str());
 
     std::fprintf(out, "%s: %lld bytes\n", path.c_str(), fileSize);
-    if (headerLength >= 0)
-        std::fprintf(out, "header: \"%s\" (%lld bytes)\n", shownHeader(path, headerLength).c_str(),
+    if (headerLength > 0)
+        std::fprintf(out, "header: \"%s\" (%lld bytes)\n", shownHeader(line, headerLength).c_str(),
                      headerLength);
     else
-        std::fprintf(out, "header: \"%s\" with no line feed\n", shownHeader(path, fileSize).c_str());
+        std::fprintf(out, "header: \"%s\" with no line feed in the first %d bytes\n",
+                     shownHeader(line, shownLength).c_str(), kHeaderWindow);
     if (!headerRead)
-        std::fprintf(out, "header NOT READABLE: Quorvel needs \"VERSION0 SIZE0 VERSION1 SIZE1\"; "
-                          "the numbers it could not read stay 0\n");
+        std::fprintf(out, "header NOT READABLE: Quorvel needs \"VERSION0 SIZE0 VERSION1 SIZE1\", "
+                          "each number whole, in one line within the first %d bytes; "
+                          "the numbers it could not read stay 0\n",
+                     kHeaderWindow);
 
     bool loaded[2];
     long long offset = 0;
     for (int k = 0; k < 2; ++k) {
-        loaded[k] = inspectImage(k, fileSize, headerLength, offset, out);
+        loaded[k] = inspectImage(k, headerRead, fileSize, headerLength, offset, out);
         offset += loader.packageSizes[k];
     }
     std::free(loader.imageBuffer.exchange(nullptr));
@@ -139,6 +170,8 @@ int inspectPackage(const std::string &path, std::FILE *out, std::string *error)
         std::fprintf(out, "every image byte is present; %lld byte%s trail%s after image 1 (never read)\n",
                      trailing, trailing == 1 ? "" : "s", trailing == 1 ? "s" : "");
     }
+    if (demo)
+        std::fprintf(out, "demo package: random images, never for a real camera\n");
     if (headerRead && whole) {
         std::fprintf(out, "Quorvel can update both products from this package.\n");
         return kPackOk;
