@@ -1,15 +1,21 @@
-// Fuzz target: arbitrary bytes as the package file vers.kq. The header read,
-// both image loads and the INFO line are checked against a reference
-// written here from the package's description, not from the loader's code:
+// Fuzz target: arbitrary bytes as the package file vers.kq. The start-up
+// header read, both image loads and the INFO line are checked against a
+// model written here from the package's description alone; it shares no
+// code, constant or limit with the loader:
 //
-//   - the header is the file's first line (at most 4096 bytes read, ending at
-//     a NUL as a C text does); its fields "version size version size" are
-//     read in order, blanks or tabs before each, and the first field that is
-//     not a number of its kind leaves the rest unread and unchanged;
-//   - a header that did not give all four numbers loads no image at all;
-//   - image k starts after the first line feed, behind the images before it,
-//     and loads only when the file holds all its bytes; a size of 0 always
-//     loads; a negative size never does;
+//   - the header line is the file's bytes up to its first line feed, which
+//     must be among the file's first 4096 bytes; otherwise there is none;
+//   - the line holds, in order, a real, an integer, a real, an integer,
+//     each a word between blanks (space, tab) ending at a blank, a carriage
+//     return or the line feed. A word that is not wholly a number of its
+//     kind, or a value out of range (a real beyond a double or one that
+//     would read as 0 although its digits are not all 0; an integer outside
+//     32 bits signed), leaves it and the fields after it unread and
+//     unchanged; the header counts as read only with all four;
+//   - a header not read loads no image at all;
+//   - image k starts right after the header line, behind the images before
+//     it, and loads only when the file holds all its bytes; a size of 0
+//     always loads; a negative size never does;
 //   - the checksum is the complement of the wrapping 32-bit byte sum;
 //   - the INFO line is "Updating with NAME v0V.VV : M.MMM Mb ..." (French:
 //     "Mise à jour avec" and "Mo"), the name and version cut to 19 bytes and
@@ -17,8 +23,6 @@
 #include "loader_state.h"
 #include "package.h"
 
-#include <cerrno>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -29,149 +33,130 @@
 
 namespace {
 
-// ---- the reference ----------------------------------------------------------
+// ---- the model ----------------------------------------------------------------
 
 struct Header {
     double versions[2] = {-7.0, -7.0};  // what the fields hold before the read
     int32_t sizes[2] = {-7, -7};
-    // A real below the smallest normal double, or a field of 64 characters
-    // or more (the loader reads at most 64): either reading is fair.
-    bool ambiguous = false;
     bool complete = false;  // all four fields were read
+    size_t length = 0;      // bytes of the header line, line feed included; 0: none
 };
 
-constexpr size_t kLongestNumber = 63;  // longer runs are not modelled
+bool digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The text of one field: blanks skipped, then up to a blank or line end.
-std::string fieldText(const std::string &line, size_t &at, bool *ambiguous)
+// Walks a word through the states of a decimal real: sign, digits with at
+// most one point (a digit on either side at least), then an exponent with
+// its own sign and digits. True when the whole word is one.
+bool realWord(const std::string &w, bool *nonZeroDigits)
 {
-    while (at < line.size() && isBlank(line[at]))
-        ++at;
-    size_t end = at;
-    while (end < line.size() && !isBlank(line[end]) && line[end] != '\r' && line[end] != '\n')
-        ++end;
-    if (end - at > kLongestNumber)
-        *ambiguous = true;
-    return line.substr(at, end - at);
-}
-
-// Length of the optional sign the field starts with: one '+' or one '-'.
-size_t signLength(const std::string &t)
-{
-    return !t.empty() && (t[0] == '+' || t[0] == '-') ? 1 : 0;
-}
-
-// A decimal real: sign, digits with at most one point (one digit at least),
-// then an exponent only if digits follow its 'e'. Returns the characters
-// used, 0 when there is no number.
-size_t realLength(const std::string &t)
-{
-    size_t i = signLength(t);
-    size_t digits = 0;
-    while (i < t.size() && isDigit(t[i]))
-        ++i, ++digits;
-    if (i < t.size() && t[i] == '.') {
-        ++i;
-        while (i < t.size() && isDigit(t[i]))
-            ++i, ++digits;
-    }
-    if (digits == 0)
-        return 0;
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < t.size() && (t[j] == '+' || t[j] == '-'))
-            ++j;
-        if (j < t.size() && isDigit(t[j])) {
-            while (j < t.size() && isDigit(t[j]))
-                ++j;
-            i = j;
+    enum { Start, Sign, Whole, Point, Fraction, E, ESign, EDigits, Bad } s = Start;
+    *nonZeroDigits = false;
+    for (unsigned char c : w) {
+        const bool d = digit(c);
+        if (d && c != '0' && s != E && s != ESign && s != EDigits)
+            *nonZeroDigits = true;
+        switch (s) {
+        case Start: s = (c == '+' || c == '-') ? Sign : d ? Whole : c == '.' ? Point : Bad; break;
+        case Sign: s = d ? Whole : c == '.' ? Point : Bad; break;
+        case Whole: s = d ? Whole : c == '.' ? Fraction : (c == 'e' || c == 'E') ? E : Bad; break;
+        case Point: s = d ? Fraction : Bad; break;
+        case Fraction: s = d ? Fraction : (c == 'e' || c == 'E') ? E : Bad; break;
+        case E: s = (c == '+' || c == '-') ? ESign : d ? EDigits : Bad; break;
+        case ESign: s = d ? EDigits : Bad; break;
+        case EDigits: s = d ? EDigits : Bad; break;
+        case Bad: break;
         }
     }
-    return i;
+    return s == Whole || s == Fraction || s == EDigits;
 }
 
-bool readReal(const std::string &line, size_t &at, double *out, bool *ambiguous)
+bool readReal(const std::string &w, double *out)
 {
-    size_t start = at;
-    const std::string t = fieldText(line, start, ambiguous);
-    const size_t n = realLength(t);
-    if (n == 0)
+    bool nonZero = false;
+    if (!realWord(w, &nonZero))
         return false;
-    errno = 0;
-    const std::string number = t.substr(0, n);
-    const double value = std::strtod(number.c_str(), nullptr);
-    if (!std::isfinite(value) || (errno == ERANGE && std::fabs(value) >= DBL_MIN))
-        return false;  // beyond any double
-    if (errno == ERANGE || (value != 0.0 && std::fabs(value) < DBL_MIN))
-        *ambiguous = true;
+    const double value = std::strtod(w.c_str(), nullptr);  // the C locale: a point
+    if (std::isinf(value) || (value == 0.0 && nonZero))
+        return false;
     *out = value;
-    at = start + n;
     return true;
 }
 
-bool readInteger(const std::string &line, size_t &at, int32_t *out, bool *ambiguous)
+bool readInteger(const std::string &w, int32_t *out)
 {
-    size_t start = at;
-    const std::string t = fieldText(line, start, ambiguous);
-    size_t i = signLength(t);
-    const bool negative = i == 1 && t[0] == '-';
-    long long value = 0;
-    const size_t first = i;
-    while (i < t.size() && isDigit(t[i])) {
-        value = value * 10 + (t[i] - '0');
-        if (value > 2147483648LL)
-            return false;  // does not fit 32 bits
-        ++i;
+    size_t i = 0;
+    bool negative = false;
+    if (i < w.size() && (w[i] == '+' || w[i] == '-'))
+        negative = w[i++] == '-';
+    if (i == w.size())
+        return false;
+    unsigned long long magnitude = 0;
+    for (; i < w.size(); ++i) {
+        if (!digit(static_cast<unsigned char>(w[i])))
+            return false;
+        magnitude = magnitude * 10 + static_cast<unsigned>(w[i] - '0');
+        if (magnitude > 2147483648ULL)
+            return false;
     }
-    if (i == first)
+    if (!negative && magnitude > 2147483647ULL)
         return false;
-    if (negative)
-        value = -value;
-    if (value > INT32_MAX || value < INT32_MIN)
-        return false;
-    *out = static_cast<int32_t>(value);
-    at = start + i;
+    *out = negative ? static_cast<int32_t>(-static_cast<long long>(magnitude)) : static_cast<int32_t>(magnitude);
     return true;
 }
 
-Header referenceHeader(const std::string &file)
+Header modelHeader(const std::string &file)
 {
     Header h;
-    const size_t lineFeed = file.find('\n');
-    std::string line = file.substr(0, std::min<size_t>(
-                                           lineFeed == std::string::npos ? file.size() : lineFeed + 1, 4096));
-    line = line.substr(0, line.find('\0'));
+    for (size_t i = 0; i < file.size() && i < 4096; ++i)
+        if (file[i] == '\n') {
+            h.length = i + 1;
+            break;
+        }
+    if (h.length == 0)
+        return h;
+
+    // Cut the line into words; the line feed ends the last one.
     size_t at = 0;
-    if (readReal(line, at, &h.versions[0], &h.ambiguous)
-        && readInteger(line, at, &h.sizes[0], &h.ambiguous)
-        && readReal(line, at, &h.versions[1], &h.ambiguous))
-        h.complete = readInteger(line, at, &h.sizes[1], &h.ambiguous);
+    const auto nextWord = [&](std::string *word) {
+        while (file[at] == ' ' || file[at] == '\t')
+            ++at;
+        const size_t start = at;
+        while (file[at] != ' ' && file[at] != '\t' && file[at] != '\r' && file[at] != '\n')
+            ++at;
+        *word = file.substr(start, at - start);
+    };
+    std::string w;
+    nextWord(&w);
+    if (!readReal(w, &h.versions[0]))
+        return h;
+    nextWord(&w);
+    if (!readInteger(w, &h.sizes[0]))
+        return h;
+    nextWord(&w);
+    if (!readReal(w, &h.versions[1]))
+        return h;
+    nextWord(&w);
+    h.complete = readInteger(w, &h.sizes[1]);
     return h;
 }
 
 // The image that loads for `index`, or false when the load must fail.
-bool referenceImage(const std::string &file, const int32_t sizes[2], int index, std::string *image)
+bool modelImage(const std::string &file, const Header &h, int index, std::string *image)
 {
-    const int32_t size = sizes[index];
-    if (size < 0 || (index == 1 && sizes[0] < 0))
+    const int32_t size = h.sizes[index];
+    if (!h.complete || size < 0 || (index == 1 && h.sizes[0] < 0))
         return false;
     image->clear();
     if (size == 0)
         return true;
-    const size_t lineFeed = file.find('\n');
-    if (lineFeed == std::string::npos)
-        return false;
-    const unsigned long long start = lineFeed + 1 + (index == 1 ? static_cast<uint64_t>(sizes[0]) : 0);
-    if (start + static_cast<uint64_t>(size) > file.size())
+    const unsigned long long start = h.length + (index == 1 ? static_cast<unsigned long long>(h.sizes[0]) : 0);
+    if (start + static_cast<unsigned long long>(size) > file.size())
         return false;
     *image = file.substr(start, static_cast<size_t>(size));
     return true;
 }
 
-uint32_t referenceChecksum(const std::string &bytes)
+uint32_t modelChecksum(const std::string &bytes)
 {
     uint64_t sum = 0;
     for (unsigned char c : bytes)
@@ -179,12 +164,12 @@ uint32_t referenceChecksum(const std::string &bytes)
     return ~static_cast<uint32_t>(sum & 0xFFFFFFFFu);
 }
 
-std::string referenceInfoLine(const char *name, double version, int32_t size, int language)
+std::string modelInfoLine(const char *name, double version, int32_t size, int language)
 {
     char versionText[400];
     std::snprintf(versionText, sizeof versionText, "%.2f", version);
-    // The loader keeps a version of at most 31 characters; a longer one is
-    // left out rather than cut in the middle of its digits.
+    // A version of more than 31 characters is left out rather than cut in
+    // the middle of its digits.
     if (std::strlen(versionText) > 31)
         versionText[0] = '\0';
     std::string product = std::string(name) + " v0" + versionText;
@@ -197,7 +182,7 @@ std::string referenceInfoLine(const char *name, double version, int32_t size, in
     return std::string(line).substr(0, 99);
 }
 
-// ---- the checks ---------------------------------------------------------------
+// ---- the checks -------------------------------------------------------------------
 
 [[noreturn]] void fail(const char *what)
 {
@@ -211,12 +196,20 @@ void check(bool ok, const char *what)
         fail(what);
 }
 
+// One file per fuzzing process, in memory when the machine offers it: a
+// file per input on disk is slow.
 const std::string &packagePath()
 {
-    // In memory when the machine offers it: a file per input on disk is slow.
-    static const std::string folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    static const std::string path
-        = folder + "/quorvel-fuzz-package-" + std::to_string(::getpid()) + ".kq";
+    static const std::string path = [] {
+        std::string name = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp")
+                           + "/quorvel-fuzz-package-XXXXXX";
+        const int fd = ::mkstemp(name.data());
+        if (fd < 0)
+            fail("cannot create the package file");
+        ::close(fd);
+        std::atexit([] { ::unlink(packagePath().c_str()); });
+        return name;
+    }();
     return path;
 }
 
@@ -231,21 +224,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else {
         return 0;
     }
-    std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s", packagePath().c_str());
+    loader.packagePath = packagePath();
 
-    const Header expected = referenceHeader(file);
+    const Header expected = modelHeader(file);
     loader.packageVersions[0] = loader.packageVersions[1] = -7.0;
     loader.packageSizes[0] = loader.packageSizes[1] = -7;
     loader.packageHeaderRead = 0;
     LectureEntete();
-    const bool complete = expected.ambiguous ? loader.packageHeaderRead != 0 : expected.complete;
-    if (!expected.ambiguous) {
-        check((loader.packageHeaderRead != 0) == expected.complete, "header completeness differs");
-        for (int k = 0; k < 2; ++k) {
-            check(loader.packageSizes[k] == expected.sizes[k], "header size differs");
-            // Both read the same decimal text: the nearest double, exactly.
-            check(loader.packageVersions[k] == expected.versions[k], "header version differs");
-        }
+    check((loader.packageHeaderRead != 0) == expected.complete, "header completeness differs");
+    for (int k = 0; k < 2; ++k) {
+        check(loader.packageSizes[k] == expected.sizes[k], "header size differs");
+        // Both read the same decimal text: the nearest double, exactly.
+        check(loader.packageVersions[k] == expected.versions[k], "header version differs");
     }
 
     for (int k = 0; k < 2; ++k) {
@@ -256,25 +246,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const char *name = k == 0 ? "RZ4417" : "KWT6083";
             FormatLigneInfo(line, sizeof line, name, loader.packageVersions[k], loader.imageSize,
                             language);
-            check(line == referenceInfoLine(name, loader.packageVersions[k], loader.imageSize,
-                                            language),
+            check(line == modelInfoLine(name, loader.packageVersions[k], loader.imageSize, language),
                   "INFO line differs");
         }
         std::string image;
-        const bool loads = complete && referenceImage(file, loader.packageSizes, k, &image);
+        const bool loads = modelImage(file, expected, k, &image);
         loader.imageChecksum = 0x5EED;
         const int result = ChecksumFichier(k);
         check((result == 0) == loads, loads ? "a whole image did not load" : "a bad image loaded");
         if (loads) {
             check(std::memcmp(loader.imageBuffer.load(), image.data(), image.size()) == 0,
                   "loaded image bytes differ");
-            check(static_cast<uint32_t>(loader.imageChecksum) == referenceChecksum(image),
-                  "checksum differs");
+            check(static_cast<uint32_t>(loader.imageChecksum) == modelChecksum(image), "checksum differs");
             char header[17];
-            FormatEnteteCamera(header, static_cast<uint32_t>(image.size()), referenceChecksum(image));
+            FormatEnteteCamera(header, static_cast<uint32_t>(image.size()), modelChecksum(image));
             char expectedHeader[17];
             std::snprintf(expectedHeader, sizeof expectedHeader, "%08X%08X",
-                          static_cast<unsigned>(image.size()), referenceChecksum(image));
+                          static_cast<unsigned>(image.size()), modelChecksum(image));
             check(std::strcmp(header, expectedHeader) == 0, "camera header differs");
         } else {
             check(loader.imageChecksum == 0x5EED, "a failed load changed the checksum");

@@ -91,7 +91,7 @@ void setUp()
         }
     }
     const std::string path = "/tmp/quorvel-fuzz-receive-" + std::to_string(::getpid()) + ".kq";
-    std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s", path.c_str());
+    loader.packagePath = path;
     std::FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         fail("cannot write the package", 0);
