@@ -3,6 +3,11 @@
 # finds no error (with and without a firmware package inside), the menu
 # entry and AppStream data validate, and the Quorvel unpacked from the .deb
 # runs a whole update against the simulated camera for both products.
+# Also checks that a demo firmware package is refused for a release.
+#
+# Every .deb built here goes to a temporary folder of its own (package.sh
+# --check-into), never to build/, where the release a user installs lies:
+# the firmware inside is a demo package of random images.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
@@ -15,15 +20,30 @@ lint() {
 }
 
 # Without firmware: what a firm gets before it adds its own vers.kq.
-deb="$(bash "$root/scripts/package.sh" | tail -1)"
+mkdir "$work/plain"
+deb="$(bash "$root/scripts/package.sh" --check-into "$work/plain" | tail -1)"
 lint "$deb"
 
-# With a demo firmware package written by the packaged tool itself.
+# A demo firmware package written by the packaged tool itself.
 pack="$root/build-deb/tools/pack/quorvel-pack"
 head -c 262144 /dev/urandom >"$work/rz4417.bin"
 head -c 196608 /dev/urandom >"$work/kwt6083.bin"
-"$pack" create "$work/vers.kq" "$work/rz4417.bin" 1.5 "$work/kwt6083.bin" 2.05 >/dev/null
-deb="$(bash "$root/scripts/package.sh" "$work/vers.kq" | tail -1)"
+"$pack" create --demo "$work/vers.kq" "$work/rz4417.bin" 1.5 "$work/kwt6083.bin" 2.05 >/dev/null
+
+# Refused for a release, and the release path left as it was.
+release_before="$(ls -l --time-style=full-iso "$root"/build/quorvel_*.deb 2>/dev/null || true)"
+if bash "$root/scripts/package.sh" "$work/vers.kq" >"$work/refusal" 2>&1; then
+  echo "package-check: package.sh shipped a demo firmware package" >&2; exit 1
+fi
+grep -q 'is a demo package (random images, never for a real camera); not shipping it' "$work/refusal" \
+  || { cat "$work/refusal" >&2; echo "package-check: the refusal does not say why" >&2; exit 1; }
+[ "$(ls -l --time-style=full-iso "$root"/build/quorvel_*.deb 2>/dev/null || true)" = "$release_before" ] \
+  || { echo "package-check: the refused package.sh changed build/" >&2; exit 1; }
+echo "package-check: a demo firmware package is refused for a release"
+
+# The check's own .deb with that demo firmware inside.
+mkdir "$work/with-firmware"
+deb="$(bash "$root/scripts/package.sh" --check-into "$work/with-firmware" "$work/vers.kq" | tail -1)"
 lint "$deb"
 
 tree="$work/unpacked"
@@ -41,4 +61,4 @@ for product in RZ4417 KWT6083; do
   bash "$root/scripts/drive-update.sh" "$tree/opt/quorvel/Quorvel" "$tree/usr/bin/quorvel-simcam" \
        "$tree/usr/bin/quorvel-pack" "$product"
 done
-echo "package-check: $deb passes"
+echo "package-check: passes (the checked packages were built in a temporary folder, never in build/)"

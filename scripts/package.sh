@@ -1,20 +1,46 @@
 #!/usr/bin/env bash
 # Builds the Debian package build/quorvel_VERSION_ARCH.deb and prints its path
-# on the last line. Usage: package.sh [VERS_KQ]
+# on the last line.
+#
+#   package.sh [VERS_KQ]
+#
 # VERS_KQ, the firmware package to ship as /opt/quorvel/vers.kq, must pass
-# `quorvel-pack inspect`. Without it the package holds no firmware: Quorvel
-# then asks for vers.kq until one is placed in /opt/quorvel. Random demo
-# images are never shipped by default; they would brick a real camera.
+# `quorvel-pack inspect` and must not be a demo package (random images
+# written by make-package.sh or `quorvel-pack create --demo`: they would
+# brick a real camera). Without it the package holds no firmware: Quorvel
+# then asks for vers.kq until one is placed in /opt/quorvel. When VERS_KQ is
+# refused, nothing is built at the release path.
+#
+#   package.sh --check-into DIR [VERS_KQ]
+#
+# Reserved for scripts/package-check.sh, which unpacks the result and runs it
+# against the simulated camera: the .deb is written into DIR (an existing
+# folder other than build/), never at the release path, and VERS_KQ may be a
+# demo package, since no camera but the simulated one ever sees that .deb.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+usage() { echo "usage: package.sh [VERS_KQ] | package.sh --check-into DIR [VERS_KQ]" >&2; exit 2; }
+
+out="$root/build"
+check=no
+if [ "${1:-}" = --check-into ]; then
+  [ $# -ge 2 ] || usage
+  check=yes
+  out="$(realpath -e "$2")" || { echo "package.sh: no such folder: $2" >&2; exit 2; }
+  [ -d "$out" ] || { echo "package.sh: not a folder: $2" >&2; exit 2; }
+  if [ "$out" = "$(realpath -m "$root/build")" ]; then
+    echo "package.sh: --check-into writes test packages, never into build/ where releases go" >&2; exit 2
+  fi
+  shift 2
+fi
+[ $# -le 1 ] || usage
 firmware=""
-if [ $# -gt 1 ]; then echo "usage: package.sh [VERS_KQ]" >&2; exit 2; fi
 if [ $# -eq 1 ]; then
   firmware="$(realpath -e "$1")" || { echo "package.sh: no such file: $1" >&2; exit 1; }
 fi
 "$root/scripts/setup.sh"
 
-# Its own build tree, with Debian's hardening flags; build/ receives the .deb.
+# Its own build tree, with Debian's hardening flags.
 build="$root/build-deb"
 export DEB_BUILD_MAINT_OPTIONS="hardening=+all"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
@@ -22,19 +48,32 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING
       -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
       -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
       -DQUORVEL_PACKAGE_FILE="$firmware" >/dev/null
-cmake --build "$build" -j"${JOBS:-2}"
 
+# The firmware is judged first, by the packaged tool itself, before the rest is built.
 if [ -n "$firmware" ]; then
+  cmake --build "$build" -j"${JOBS:-2}" --target quorvel-pack
   echo "firmware package to ship:"
-  "$build/tools/pack/quorvel-pack" inspect "$firmware" || {
-    echo "package.sh: Quorvel would not update from $firmware; not shipping it" >&2; exit 1; }
+  inspection="$("$build/tools/pack/quorvel-pack" inspect "$firmware")" && usable=yes || usable=no
+  echo "$inspection"
+  if [ "$usable" = no ]; then
+    echo "package.sh: Quorvel would not update from $firmware; not shipping it" >&2; exit 1
+  fi
+  if grep -q '^demo package:' <<<"$inspection"; then
+    if [ "$check" = no ]; then
+      echo "package.sh: $firmware is a demo package (random images, never for a real camera); not shipping it" >&2
+      exit 1
+    fi
+    echo "a demo package, accepted for this check only (the .deb goes to $out)"
+  fi
 else
   echo "no VERS_KQ given: the package ships no firmware (place it in /opt/quorvel/vers.kq)"
 fi
+cmake --build "$build" -j"${JOBS:-2}"
 
 rm -rf "$build/cpack"
 (cd "$build" && cpack -G DEB >/dev/null)
 deb="$(ls "$build"/cpack/quorvel_*.deb)"
-mkdir -p "$root/build"
-cp "$deb" "$root/build/"
-echo "$root/build/$(basename "$deb")"
+mkdir -p "$out"
+mv "$deb" "$out/"
+rm -rf "$build/cpack"  # the staged tree with the firmware goes too
+echo "$out/$(basename "$deb")"
