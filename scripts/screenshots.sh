@@ -2,10 +2,11 @@
 # Takes screenshots of the running program under Xvfb, driven with real
 # clicks and keys (xdotool): the panel at start, after one language toggle,
 # mid-transfer and at success, against the simulated camera at 115200 baud.
-# Usage: screenshots.sh [OUTDIR]   (default /tmp/quorvel-shots)
+# Usage: screenshots.sh [OUTDIR]   (default: a new folder from mktemp -d, printed)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-out="${1:-/tmp/quorvel-shots}"
+# Never a fixed name in /tmp: another user may have put a link there first.
+out="${1:-$(mktemp -d -t quorvel-shots.XXXXXX)}"
 mkdir -p "$out"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build"
