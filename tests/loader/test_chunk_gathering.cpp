@@ -78,8 +78,7 @@ private slots:
         UseMemorySerial(true);
         const QString path = dir.filePath("vers.kq");
         QVERIFY(writePackage(path, "1.5 1000 2.05 1536\n", randomImage(2536, 4)));
-        std::snprintf(loader.packagePath, sizeof loader.packagePath, "%s",
-                      path.toLocal8Bit().constData());
+        loader.packagePath = path.toLocal8Bit().toStdString();
         loader.panel = LoadPanel(0, "Quorvel.uir", PANEL);
         QVERIFY(loader.panel > 0);
         LectureEntete();
