@@ -565,4 +565,4 @@ private slots:
 };
 
 QTEST_MAIN(PortDevicesTest)
-#include "tst_port_devices.moc"
+#include "test_port_devices.moc"

@@ -202,4 +202,4 @@ private slots:
 };
 
 QTEST_MAIN(HeadlessParityTest)
-#include "headless_parity_test.moc"
+#include "test_headless_parity.moc"

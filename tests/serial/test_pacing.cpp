@@ -75,4 +75,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(PacingTest)
-#include "tst_pacing.moc"
+#include "test_pacing.moc"

@@ -759,4 +759,4 @@ void SerialPortsTest::unpluggedCameraStopsCallbackWithoutSpinning()
 }
 
 QTEST_GUILESS_MAIN(SerialPortsTest)
-#include "tst_serial_ports.moc"
+#include "test_serial_ports.moc"

@@ -256,4 +256,4 @@ private slots:
 };
 
 QTEST_MAIN(MemorySerialTest)
-#include "tst_memory_serial.moc"
+#include "test_memory_serial.moc"

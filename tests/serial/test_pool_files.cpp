@@ -295,4 +295,4 @@ void PoolFilesTest::delayIsPreciseWithoutSpinning()
 }
 
 QTEST_GUILESS_MAIN(PoolFilesTest)
-#include "tst_pool_files.moc"
+#include "test_pool_files.moc"

@@ -457,4 +457,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "panel_events_test.moc"
+#include "test_panel_events.moc"

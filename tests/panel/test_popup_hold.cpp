@@ -101,4 +101,4 @@ private slots:
 };
 
 QTEST_MAIN(PopupHoldTest)
-#include "popup_hold_test.moc"
+#include "test_popup_hold.moc"

@@ -555,4 +555,4 @@ private slots:
 };
 
 QTEST_MAIN(PanelDefinitionTest)
-#include "panel_definition_test.moc"
+#include "test_panel_definition.moc"

@@ -804,4 +804,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(HeadlessPanelTest)
-#include "headless_panel_test.moc"
+#include "test_headless_panel.moc"
