@@ -749,6 +749,50 @@ private slots:
         QCOMPARE(log.substr(log.size() - 6), std::string("\xc3\xa9 end"));
         QCOMPARE(log.find('x'), std::string::npos);
     }
+
+    // The fuzzer loads a panel for every input and updates it thousands of
+    // times a second: a load is a copy of the definition read once.
+    void loadsAndUpdatesAreCheap()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const int loads = 2000;
+        for (int i = 0; i < loads; ++i) {
+            const int other = LoadPanel(0, "Quorvel.uir", PANEL);
+            QVERIFY(other > 0);
+            SetCtrlVal(other, TEXTBOX, "START OK\r\n");
+            SetCtrlVal(other, SLIDE, i % 101);
+            SetCtrlAttribute(other, BOOT, ATTR_LABEL_TEXT, "Connected COM7 used");
+            QCOMPARE(DiscardPanel(other), 0);
+        }
+        const double seconds = std::max(1e-6, clock.nsecsElapsed() / 1e9);
+        qInfo("%.0f loads a second, with three updates each", loads / seconds);
+        QVERIFY2(loads / seconds > 1000, qPrintable(QString::number(loads / seconds)));
+    }
+
+    // Last, as it leaves Qt's loop in place: the command-line updater's run,
+    // a QCoreApplication made by the run-time and the timer ticking in real time.
+    void onQtsLoopWithACoreApplication()
+    {
+        platform::selectEventLoop(nullptr);
+        QCOMPARE(InitRunTime(0, nullptr), 1);
+        QVERIFY(QCoreApplication::instance());
+        QVERIFY(!QCoreApplication::instance()->inherits("QGuiApplication"));
+        QCOMPARE(QCoreApplication::arguments(), QStringList{"Quorvel"});
+        QCOMPARE(SetCtrlAttribute(panel, TIMER, ATTR_INTERVAL, 0.02), 0);
+        QCOMPARE(SetCtrlAttribute(panel, TIMER, ATTR_ENABLED, 1), 0);
+        onEvent = [this](const Delivered &d) {
+            if (d.event == EVENT_TIMER_TICK && countOf(TIMER, EVENT_TIMER_TICK) == 5) {
+                SetCtrlAttribute(panel, TIMER, ATTR_ENABLED, 0);
+                QuitUserInterface(9);
+            }
+        };
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(RunUserInterface(), 9);
+        QCOMPARE(countOf(TIMER, EVENT_TIMER_TICK), 5);
+        QVERIFY2(clock.elapsed() >= 90, qPrintable(QString::number(clock.elapsed())));
+    }
 };
 
 QTEST_APPLESS_MAIN(HeadlessPanelTest)
