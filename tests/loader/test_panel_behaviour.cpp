@@ -1,5 +1,8 @@
 // What the operator sees without a camera: the language toggle on the real
-// panel, and the progress tick's arithmetic driven tick by tick.
+// panel, and the progress tick's arithmetic driven tick by tick. Built twice:
+// on the window (a real click on the flag) and on the window-less panel
+// (QUORVEL_WINDOWLESS_PANEL, the click delivered by the panel), so the
+// loader reads and writes both alike.
 #include "control.h"
 #include "loader_state.h"
 #include "messages.h"
@@ -7,6 +10,10 @@
 #include "progress.h"
 #include "startup.h"
 #include "ui_constants.h"
+
+#ifdef QUORVEL_WINDOWLESS_PANEL
+#include "panel_headless.h"
+#endif
 
 #include <QWidget>
 #include <QtTest>
@@ -41,6 +48,28 @@ double doubleValue(int panel, int control)
     return value;
 }
 
+#ifdef QUORVEL_WINDOWLESS_PANEL
+
+void choosePanel()
+{
+    UseHeadlessPanel();
+}
+
+bool panelShown(int panel)
+{
+    return platform::headless::panelDisplayed(panel);
+}
+
+// The operator's left click on the flag, as the panel delivers it.
+bool clickFlag(int panel)
+{
+    return platform::headless::clickControl(panel, LANGU);
+}
+
+#else
+
+void choosePanel() {}  // the window, chosen before main
+
 QWidget *window()
 {
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -49,19 +78,30 @@ QWidget *window()
     return nullptr;
 }
 
+bool panelShown(int)
+{
+    return QTest::qWaitForWindowExposed(window());
+}
+
+// A real left click on the flag.
+bool clickFlag(int)
+{
+    QWidget *flag = window() ? window()->findChild<QWidget *>("LANGU") : nullptr;
+    if (!flag)
+        return false;
+    QTest::mouseClick(flag, Qt::LeftButton, {}, flag->rect().center());
+    return true;
+}
+
+#endif
+
 } // namespace
 
 class PanelBehaviourTest : public QObject {
     Q_OBJECT
     int panel = 0;
 
-    // Real left click on the flag.
-    void clickFlag()
-    {
-        QWidget *flag = window()->findChild<QWidget *>("LANGU");
-        QVERIFY(flag);
-        QTest::mouseClick(flag, Qt::LeftButton, {}, flag->rect().center());
-    }
+    void clickFlag() { QVERIFY(::clickFlag(panel)); }
 
     void tick(int times = 1)
     {
@@ -85,6 +125,7 @@ class PanelBehaviourTest : public QObject {
 private slots:
     void initTestCase()
     {
+        choosePanel();
         QVERIFY(InitRunTime(0, nullptr));
         RegisterCtrlCallback("Transfert", Transfert);
         RegisterPanelCallback("Sortir", Sortir);
@@ -93,7 +134,7 @@ private slots:
         loader.panel = panel;
         SetCtrlVal(panel, LANGU, loader.language);
         DisplayPanel(panel);
-        QVERIFY(QTest::qWaitForWindowExposed(window()));
+        QVERIFY(panelShown(panel));
     }
 
     void ticksPerSecondFromInterval_data()
@@ -272,5 +313,9 @@ private slots:
     }
 };
 
+#ifdef QUORVEL_WINDOWLESS_PANEL
+QTEST_GUILESS_MAIN(PanelBehaviourTest)
+#else
 QTEST_MAIN(PanelBehaviourTest)
+#endif
 #include "test_panel_behaviour.moc"
