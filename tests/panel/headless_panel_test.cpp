@@ -383,8 +383,16 @@ private slots:
         QCOMPARE(value, 0);
         // Getters and popups belong to the UI thread.
         int rc = 0;
-        std::thread([&] { rc = GetCtrlVal(panel, SLIDE, &value) + 100 * MessagePopup("t", "m"); }).join();
-        QCOMPARE(rc, int(kPanelWrongThread) * 101);
+        bool clicked = true;
+        PanelValue raw;
+        std::thread([&] {
+            rc = GetCtrlVal(panel, SLIDE, &value) + 100 * MessagePopup("t", "m")
+                 + 10000 * headless::controlValue(panel, SLIDE, &raw);
+            clicked = headless::clickControl(panel, GO);
+        }).join();
+        QCOMPARE(rc, int(kPanelWrongThread) * 10101);
+        QVERIFY(!clicked);
+        QVERIFY(delivered.empty());
     }
 
     void textBoxAppendsExactly()

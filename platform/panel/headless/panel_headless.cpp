@@ -15,6 +15,7 @@
 #include "panel.h"
 #include "panel_definition_reader.h"
 #include "popup_hold.h"
+#include "runtime.h"
 
 #include <QCoreApplication>
 
@@ -119,6 +120,8 @@ CtrlCallbackPtr operableCallback(int panel, int control)
 
 bool deliver(int panel, int control, int event)
 {
+    if (!OnUiThread())
+        return false;
     const CtrlCallbackPtr callback = operableCallback(panel, control);
     if (!callback)
         return false;
@@ -400,21 +403,23 @@ namespace headless {
 
 int controlValue(int panel, int control, PanelValue *value)
 {
-    return getValue(panel, control, value);
+    return !OnUiThread() ? int(kPanelWrongThread) : getValue(panel, control, value);
 }
 
 int controlAttribute(int panel, int control, CtrlAttribute attribute, PanelValue *value)
 {
-    return getAttribute(panel, control, attribute, value);
+    return !OnUiThread() ? int(kPanelWrongThread) : getAttribute(panel, control, attribute, value);
 }
 
 int panelTitle(int panel, std::string *title)
 {
-    return getPanelTitle(panel, title);
+    return !OnUiThread() ? int(kPanelWrongThread) : getPanelTitle(panel, title);
 }
 
 int logText(int panel, int control, std::string *text)
 {
+    if (!OnUiThread())
+        return kPanelWrongThread;
     const Control *target = findControl(panel, control);
     if (!target)
         return kPanelBadHandle;
@@ -426,6 +431,8 @@ int logText(int panel, int control, std::string *text)
 
 int shownText(int panel, int control, std::string *text)
 {
+    if (!OnUiThread())
+        return kPanelWrongThread;
     const Control *target = findControl(panel, control);
     if (!target)
         return kPanelBadHandle;
@@ -516,7 +523,7 @@ bool commitControl(int panel, int control)
 
 bool closePanel(int panel)
 {
-    const Panel *record = findPanel(panel);
+    const Panel *record = OnUiThread() ? findPanel(panel) : nullptr;
     if (!record || !record->callback || !record->displayed || ModalPopupOpen())
         return false;
     record->callback(panel, EVENT_CLOSE, nullptr, 0, 0);

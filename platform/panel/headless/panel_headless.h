@@ -8,7 +8,8 @@
 // (event_loop.h).
 //
 // Everything here is for the UI thread (the thread the event loop runs on),
-// as the panel calls' backends are.
+// as the panel calls' backends are: called elsewhere, a reader returns
+// kPanelWrongThread and an action delivers nothing.
 #pragma once
 
 #include "events.h"
