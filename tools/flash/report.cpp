@@ -151,14 +151,16 @@ void Reporter::event(const char *name, QJsonObject fields)
     std::fflush(out);
 }
 
-void Reporter::result(int code, const std::string &reason, double elapsedSeconds, const std::string &where)
+void Reporter::result(int code, const std::string &reason, double elapsedSeconds, const std::string &where,
+                      qint64 bytesSent)
 {
     finish();
     if (mode == ReportMode::Json) {
         event("result", {{"code", code},
                          {"result", resultWord(code)},
                          {"reason", QString::fromStdString(visibleLine(reason))},
-                         {"elapsed", qRound(elapsedSeconds * 1000.0) / 1000.0}});
+                         {"elapsed", qRound(elapsedSeconds * 1000.0) / 1000.0},
+                         {"bytes_sent", bytesSent}});
         return;
     }
     std::fprintf(out, "quorvel-flash: %s%s%s (exit %d, %.1f s): %s\n", resultWord(code),

@@ -38,7 +38,8 @@ public:
     // A JSON event; nothing in the other modes.
     void event(const char *name, QJsonObject fields);
     // The last line: the exit code, a word for it, why, how long.
-    void result(int code, const std::string &reason, double elapsedSeconds, const std::string &where);
+    void result(int code, const std::string &reason, double elapsedSeconds, const std::string &where,
+                qint64 bytesSent = 0);
     void finish();  // prints what the log holds without a line end, ends the progress line
 
 private:

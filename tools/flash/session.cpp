@@ -255,7 +255,14 @@ private:
         exitCode = code;
         reason = why;
         QTimer::singleShot(0, [this] {
-            headless::commitControl(panel, STOP);
+            // The Stop button returns once the worker has left after its
+            // block and the port is closed: what went out meanwhile is known.
+            const qint64 before = loader.bytesSent;
+            const int port = loader.connectedPort;
+            if (headless::commitControl(panel, STOP) && port != 0)
+                reporter.event("stop", {{"bytes_sent_before", before},
+                                        {"bytes_sent_after", static_cast<qint64>(loader.bytesSent)},
+                                        {"port_open", GetInQLen(port) >= 0}});
             QuitUserInterface(exitCode);
         });
     }
@@ -355,6 +362,6 @@ int runUpdate(int argc, char **argv, const FlashOptions &options, const std::str
     AbandonPool();
     std::free(loader.imageBuffer.exchange(nullptr));
     DiscardPanel(panel);
-    reporter.result(code, update.why(), update.elapsed(), update.where());
+    reporter.result(code, update.why(), update.elapsed(), update.where(), loader.bytesSent.load());
     return code;
 }
