@@ -86,7 +86,13 @@ public:
             return answerPopup(title, message, buttons);
         });
         headless::setPanelObserver([this](const headless::PanelChange &change) { observe(change); });
-        watchInterrupts([this](int) { end(kExitInterrupted, "interrupted: stopped as the Stop button stops"); });
+        watchInterrupts([this](int) {
+            // A second Ctrl-C while Stop has not returned: the operator
+            // insists, the system closes the port.
+            if (ending && exitCode == kExitInterrupted)
+                std::_Exit(kExitInterrupted);
+            end(kExitInterrupted, "interrupted: stopped as the Stop button stops");
+        });
         if (options.waitSeconds >= 0) {
             QTimer::singleShot(static_cast<int>(options.waitSeconds * 1000.0 + 0.5), [this] {
                 if (!loader.bootloaderFound) {
