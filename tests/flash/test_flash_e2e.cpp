@@ -289,6 +289,7 @@ private slots:
         QCOMPARE(run.code, 0);
         QVERIFY(run.err.isEmpty());
         QStringList events;
+        QStringList steps;
         for (const QByteArray &line : run.out.trimmed().split('\n')) {
             QJsonParseError error;
             const QJsonDocument document = QJsonDocument::fromJson(line, &error);
@@ -297,6 +298,8 @@ private slots:
             const QString event = o.value("event").toString();
             if (events.isEmpty() || events.last() != event)
                 events << event;
+            if (event == "step")
+                steps << o.value("step").toString();
             if (event == "banner") {
                 QCOMPARE(o.value("product").toString(), QString("RZ4417"));
                 QCOMPARE(o.value("device").toString(), QString::fromStdString(camera.devicePath()));
@@ -310,6 +313,7 @@ private slots:
                 QCOMPARE(o.value("bytes_sent").toInt(), kImage0);
             }
         }
+        QCOMPARE(steps, QStringList({"erasing", "programming", "written"}));
         QCOMPARE(events.first(), QString("package"));
         QVERIFY(events.contains("banner") && events.contains("header") && events.contains("progress"));
         QCOMPARE(events.last(), QString("result"));

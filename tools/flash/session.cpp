@@ -152,6 +152,7 @@ private:
             } else if (change.kind == headless::PanelChangeKind::LogAppended) {
                 const std::string text = textOf(change.value);
                 reporter.logAppended(text);
+                followSteps();
                 judge(text);
             }
             return;
@@ -162,14 +163,6 @@ private:
         case BOOT:
             if (intOf(change.value) == 1)
                 cameraAnswered();
-            break;
-        case LED1:
-            if (intOf(change.value) == 1)
-                reporter.event("step", {{"step", "erasing"}, {"text", QString::fromStdString(trimmed(Msg(MSG_ERASING, loader.language)))}});
-            break;
-        case LED2:
-            if (intOf(change.value) == 1)
-                reporter.event("step", {{"step", "programming"}, {"text", QString::fromStdString(trimmed(Msg(MSG_PROGRAMMING, loader.language)))}});
             break;
         case SLIDE:
             progress.percent = intOf(change.value);
@@ -216,6 +209,19 @@ private:
                                   {"product", loader.productName}});
     }
 
+    // Each step the camera reports, as the loader took it from the line
+    // it has just logged (the LEDs show only the latest of a second).
+    void followSteps()
+    {
+        static const char *const kSteps[] = {"", "erasing", "programming", "written"};
+        static const MessageId kTexts[] = {MSG_OK, MSG_ERASING, MSG_PROGRAMMING, MSG_SUCCESS};
+        while (stepShown < loader.reportedStep && stepShown < kStepWritten) {
+            ++stepShown;
+            reporter.event("step", {{"step", kSteps[stepShown]},
+                                    {"text", QString::fromStdString(trimmed(Msg(kTexts[stepShown], loader.language)))}});
+        }
+    }
+
     // The log says how the update ends.
     void judge(const std::string &text)
     {
@@ -235,7 +241,6 @@ private:
         } else if (is(text, MSG_ERASING_LOG)) {
             // the LED's change says it
         } else if (is(text, MSG_SUCCESS)) {
-            reporter.event("step", {{"step", "written"}});
             end(kExitWritten, trimmed(Msg(MSG_SUCCESS, loader.language)));
         } else if (is(text, MSG_CAMERA_DISCONNECTED)) {
             end(kExitDisconnected, trimmed(Msg(MSG_CAMERA_DISCONNECTED, loader.language)));
@@ -278,6 +283,7 @@ private:
     int panel = 0;
     bool ending = false;
     bool transferring = false;
+    int stepShown = kStepNone;
     int exitCode = kExitFailed;
     std::string reason;
     std::string place;
