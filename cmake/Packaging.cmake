@@ -22,7 +22,7 @@ endif()
 file(CREATE_LINK ${QUORVEL_APP_DIR}/Quorvel ${generated}/quorvel SYMBOLIC)
 install(FILES ${generated}/quorvel DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-set(tools quorvel-pack quorvel-simcam)
+set(tools quorvel-pack quorvel-simcam quorvel-flash)
 if(TARGET quorvel-ports)
   list(APPEND tools quorvel-ports)
 endif()
@@ -51,7 +51,7 @@ else()
 endif()
 
 # Debian keeps changelogs and manuals compressed, without time stamps.
-set(pages quorvel.1 quorvel-pack.1 quorvel-simcam.1)
+set(pages quorvel.1 quorvel-pack.1 quorvel-simcam.1 quorvel-flash.1)
 if(TARGET quorvel-ports)
   list(APPEND pages quorvel-ports.1)
 endif()

@@ -45,6 +45,39 @@ mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 "$build/bench/quorvel_bench" checksum streaming stall idlecpu linerate \
   --simcam "$build/tools/simcam/quorvel-simcam" >>"$rows"
 
+# quorvel-flash at line rate (115200 baud): three cameras at once, one
+# process per port, against one camera alone (target: 1.4 times at most).
+flash_seconds() {  # flash_seconds N: seconds for N cameras updated side by side
+  local n="$1" dir pids="" devices=() i start end
+  dir="$(mktemp -d)"
+  for i in $(seq "$n"); do
+    "$build/tools/simcam/quorvel-simcam" --rate 11520 --quiet >"$dir/sim$i" &
+    pids="$pids $!"
+  done
+  for i in $(seq "$n"); do
+    until [ -s "$dir/sim$i" ]; do sleep 0.05; done
+    devices+=("$(head -n 1 "$dir/sim$i")")
+  done
+  start="$(date +%s.%N)"
+  local flashes=""
+  for device in "${devices[@]}"; do
+    "$build/tools/flash/quorvel-flash" --package "$build/src/vers.kq" --port "$device" --wait 30 --quiet \
+      >/dev/null 2>&1 &
+    flashes="$flashes $!"
+  done
+  local failed=0
+  for pid in $flashes; do wait "$pid" || failed=1; done
+  end="$(date +%s.%N)"
+  kill $pids 2>/dev/null || true
+  wait $pids 2>/dev/null || true
+  rm -rf "$dir"
+  [ "$failed" = 0 ] || { echo "bench: quorvel-flash failed" >&2; return 1; }
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' 
+}
+one="$(flash_seconds 1)"
+three="$(flash_seconds 3)"
+printf 'flash_three_cameras_s|%.1f|s|one camera|%.1f|%.2f\n' "$three" "$one" "$(awk -v a="$three" -v b="$one" 'BEGIN { print a / b }')" >>"$rows"
+
 # Start-up needs a real X server: a private Xvfb on a free display.
 display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
