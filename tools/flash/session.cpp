@@ -247,7 +247,14 @@ private:
         } else if (is(text, MSG_BAD_IMAGE) || is(text, MSG_PACKAGE_CHANGED)) {
             end(kExitRefused, trimmed(text.c_str()));
         } else if (is(text, MSG_ABORTED)) {
-            end(kExitFailed, trimmed(text.c_str()));
+            // A camera pulled mid-stream fails the worker's write before the
+            // port watch sees it go: the disconnection, logged within the
+            // grace, is the truer reason.
+            if (!abortPending) {
+                abortPending = true;
+                const std::string why = trimmed(text.c_str());
+                QTimer::singleShot(kAbortGraceMs, [this, why] { end(kExitFailed, why); });
+            }
         } else if (loader.connectedPort != 0 && loader.reportedStep != kStepWritten
                    && ContientMot(text.c_str(), "ERROR")) {
             // The camera's own refusal: the worker leaves after its block.
@@ -283,6 +290,8 @@ private:
     int panel = 0;
     bool ending = false;
     bool transferring = false;
+    bool abortPending = false;
+    static constexpr int kAbortGraceMs = 1500;
     int stepShown = kStepNone;
     int exitCode = kExitFailed;
     std::string reason;
