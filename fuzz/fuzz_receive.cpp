@@ -11,7 +11,12 @@
 //   - the image bytes after one header are written by one thread (never two
 //     workers);
 //   - no worker runs while no product is known;
-//   - no chunk holds more than 4999 bytes.
+//   - no chunk holds more than 4999 bytes;
+//   - "Operation successful!" only once a camera said WRITE OK since the
+//     operator's last Start; a WRITE OK followed by a pulled cable is still
+//     a success, and once successful, no disconnection or abort is logged
+//     for that update;
+//   - after Stop, every port is closed, and none opens before the next Start.
 //
 // Input: records of one operation byte, then its arguments.
 //   op & 3          the port (0 and 1: COM1, 2: COM2, 3: COM3)
@@ -22,7 +27,9 @@
 //                   6   the operator presses Stop
 //                   7   the operator presses Start and Ok
 #include "control.h"
+#include "collecte.h"
 #include "loader_state.h"
+#include "messages.h"
 #include "package.h"
 #include "panel_qt.h"
 #include "platform.h"
@@ -37,6 +44,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +111,54 @@ void setUp()
     UseMemorySerial(true);
 }
 
+bool gathering()
+{
+    for (int port = 1; port <= kPorts; ++port)
+        if (CollecteEnCours(port))
+            return true;
+    return false;
+}
+
+// What each port was told since the operator's last Start, NULs dropped
+// and upper-cased, as the camera's words are recognised: the oracle's own
+// record, apart from the loader's.
+std::string heardSinceStart[kPorts + 1];
+// The verdict the operator reads is the slide's colour: green once the
+// flash is written, red while an update runs or after it failed. (The log
+// cannot tell: a camera may send any text, the program's own included.)
+bool successShown = false;
+
+void checkVerdict()
+{
+    int fill = 0;
+    GetCtrlAttribute(loader.panel, SLIDE, ATTR_FILL_COLOR, &fill);
+    const bool green = fill == 0x00FF00;
+    if (green && !successShown) {
+        successShown = true;
+        bool wrote = false;
+        for (int port = 1; port <= kPorts; ++port)
+            wrote = wrote || heardSinceStart[port].find("WRITE OK") != std::string::npos;
+        if (!wrote)
+            fail("success shown with no WRITE OK from any camera", loader.connectedPort);
+    } else if (!green && successShown) {
+        fail("a success turned into a failure with no Stop or Start", loader.connectedPort);
+    }
+}
+
+void checkAllClosed(const char *when)
+{
+    for (int port = 1; port <= kPorts; ++port)
+        if (GetInQLen(port) != kComNotOpen)
+            fail(when, port);
+}
+
+void heard(int port, const std::string &bytes)
+{
+    for (char c : bytes)
+        if (c != '\0')
+            heardSinceStart[port] += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
 // Runs the event loop until no receive callback is queued and the worker,
 // if any, has returned.
 void settle()
@@ -116,7 +172,7 @@ void settle()
             fail("a worker runs with no product known", loader.connectedPort);
         if (clock.elapsed() > 20000)
             fail("the loader never came to rest", 0);
-    } while (MemorySerialCallbacksPending() > 0 || loader.workerRunning);
+    } while (MemorySerialCallbacksPending() > 0 || loader.workerRunning || gathering());
     QCoreApplication::processEvents();
 }
 
@@ -212,6 +268,10 @@ void freshScan()
         MemoryPortPlug(port);
     EtatMarche(loader.panel);
     ResetTextBox(loader.panel, TEXTBOX, "");
+    successShown = false;
+    SetCtrlAttribute(loader.panel, SLIDE, ATTR_FILL_COLOR, 0xFF0000);
+    for (std::string &h : heardSinceStart)
+        h.clear();
     OuvertureCom();
 }
 
@@ -241,21 +301,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 bytes = repeated;
             }
             MemoryPortFeed(port, bytes);
+            heard(port, bytes);
         } else if (action == 4) {
             MemoryPortUnplug(port);
         } else if (action == 5) {
             MemoryPortWriteBudget(port, next() * 8);
         } else if (action == 6) {
+            successShown = false;
             Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+            checkAllClosed("a port open right after Stop");
+            settle();
+            checkAllClosed("a port opened after Stop, before any Start");
         } else {
             // Stop first, as the panel shows only Stop while an update runs.
             Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
             for (int p = 1; p <= kPorts; ++p)
                 MemoryPortPlug(p);
+            successShown = false;
+            for (std::string &h : heardSinceStart)
+                h.clear();
             Transfert(loader.panel, GO, EVENT_COMMIT, nullptr, 0, 0);
         }
         settle();
         checkAfterStep();
+        checkVerdict();
     }
     Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
     settle();
