@@ -43,7 +43,7 @@ class UpdateControlTest : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(writePackage(packagePath(), "1.5 1048576 2.05 1000\n", randomImage(1048576 + 1000, 5)));
+        QVERIFY(writeDemoPackage(packagePath(), "1.5 1048576 2.05 1000\n", randomImage(1048576 + 1000, 5)));
     }
     void cleanup() { qunsetenv("QUORVEL_COM_PORTS"); }
 

@@ -62,7 +62,7 @@ private slots:
         std::unique_ptr<PackageReadRefused> refused;
         if (header.isEmpty()) {
             QFile::remove(packagePath());
-            QVERIFY(writePackage(packagePath(), "1.5 262144 2.05 196608\n", randomImage(262144 + 196608, 71)));
+            QVERIFY(writeDemoPackage(packagePath(), "1.5 262144 2.05 196608\n", randomImage(262144 + 196608, 71)));
             refused = std::make_unique<PackageReadRefused>(packagePath());
             QVERIFY(refused->holds());
         } else if (header == "-")

@@ -86,7 +86,7 @@ private slots:
         QVERIFY(dir.isValid());
         package = dir.filePath("vers.kq");
         const QByteArray header = "1.5 " + QByteArray::number(kImage0) + " 2.05 " + QByteArray::number(kImage1) + "\n";
-        QVERIFY(writePackage(package, header, image0 + image1));
+        QVERIFY(writeDemoPackage(package, header, image0 + image1));
     }
 
     void successWritesTheImage_data()

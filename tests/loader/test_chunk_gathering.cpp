@@ -77,7 +77,7 @@ private slots:
     {
         UseMemorySerial(true);
         const QString path = dir.filePath("vers.kq");
-        QVERIFY(writePackage(path, "1.5 1000 2.05 1536\n", randomImage(2536, 4)));
+        QVERIFY(writeDemoPackage(path, "1.5 1000 2.05 1536\n", randomImage(2536, 4)));
         loader.packagePath = path.toLocal8Bit().toStdString();
         loader.panel = LoadPanel(0, "Quorvel.uir", PANEL);
         QVERIFY(loader.panel > 0);

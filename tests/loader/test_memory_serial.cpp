@@ -76,7 +76,7 @@ private slots:
         UseMemorySerial(true);
         images = randomImage(1000, 1) + randomImage(1536, 2);
         const QString path = dir.filePath("vers.kq");
-        QVERIFY(writePackage(path, "1.5 1000 2.05 1536\n", images));
+        QVERIFY(writeDemoPackage(path, "1.5 1000 2.05 1536\n", images));
         loader.packagePath = path.toLocal8Bit().toStdString();
         loader.panel = LoadPanel(0, "Quorvel.uir", PANEL);
         QVERIFY(loader.panel > 0);

@@ -81,7 +81,7 @@ private slots:
         if (!desktop_.startsWith("fr_"))
             QSKIP("run on the French desktop");
         const QByteArray image0 = randomImage(262144, 41), image1 = randomImage(196608, 42);
-        QVERIFY(writePackage(packagePath(), "1.5 262144 2.05 196608\n", image0 + image1));
+        QVERIFY(writeDemoPackage(packagePath(), "1.5 262144 2.05 196608\n", image0 + image1));
         SimCameraOptions o;
         o.product = "RZ4417";
         o.eraseSeconds = 1.5;
