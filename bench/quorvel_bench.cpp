@@ -5,9 +5,12 @@
 //               of 512-byte writes with a 0.1 ms pause (default timer slack)
 //   checksum    Checksum over 32 MiB vs memchr's read of the same bytes
 //   stall       the event loop's longest stall while a port talks without end
-//               at 115200 baud vs a bare loop's; Stop's time to close it
+//               at 115200 baud vs a bare loop's; Stop's time from click to closed
 //   linerate    image bytes/s to the simulated camera at 115200 baud vs 11,520
 //   idlecpu     CPU while scanning five silent ports vs the bare event loop
+//   logstream   memory and CPU of the window while a device streams hex digits
+//               without line ends for QUORVEL_BENCH_STREAM_SECONDS (900), the
+//               last minute vs the first; Stop's time to close it at the end
 //
 // Prints one row per figure: name|value|unit|baseline|baseline value|ratio.
 // Usage: quorvel_bench FIGURE... [--simcam PATH]   (no figure: all but linerate)
@@ -295,10 +298,97 @@ double longestStall(double seconds)
     return std::max(longest, now() - last);
 }
 
-// A device that talks without end on the only port (a GPS, a console, a
-// camera booted into its firmware) at 115200 baud, 10 s: the longest stall
-// of the event loop meanwhile, beside a bare loop's; then how long the
-// operator's Stop takes to close the port.
+// A device that talks without end (a GPS, a console, a camera booted into
+// its firmware) at 115200 baud: 11,520 bytes a second in 10 ms slices, drawn
+// from `alphabet`, from a process of its own so that its work is not counted
+// as the loader's. A full line drops what it cannot take, as a UART does.
+class ChattyDevice {
+public:
+    ChattyDevice(int master, const char *alphabet)
+    {
+        child_ = ::fork();
+        if (child_ != 0)
+            return;
+        const std::size_t letters = std::strlen(alphabet);
+        std::mt19937 gen(7);
+        const double start = now();
+        long long sent = 0;
+        char slice[4096];
+        for (;;) {
+            const long long due = static_cast<long long>((now() - start) * 11520.0);
+            std::size_t n = 0;
+            while (sent + static_cast<long long>(n) < due && n < sizeof slice)
+                slice[n++] = alphabet[gen() % letters];
+            if (n > 0) {
+                pollfd p{master, POLLOUT, 0};
+                if (::poll(&p, 1, 0) > 0) {
+                    const ssize_t written = ::write(master, slice, n);
+                    if (written > 0)
+                        sent += written;
+                } else {
+                    sent = due;
+                }
+            }
+            ::usleep(10000);
+        }
+    }
+    ~ChattyDevice()
+    {
+        if (child_ > 0) {
+            ::kill(child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t child_ = -1;
+};
+
+// The resident memory of this process, in MB.
+double residentMegabytes()
+{
+    long pages = 0, resident = 0;
+    if (std::FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+// Listening on one port that talks without end: Ok pressed, COM1 open.
+void listenTo(const Pty &pty, const char *figure)
+{
+    mapComPorts("1=" + pty.path);
+    EtatMarche(loader.panel);
+    ResetTextBox(loader.panel, TEXTBOX, "");
+    OuvertureCom();
+    if (GetInQLen(1) < 0) {
+        std::fprintf(stderr, "%s: COM1 did not open\n", figure);
+        std::exit(1);
+    }
+}
+
+// The operator's Stop, clicked 1.5 s into a while of listening: seconds from
+// the click to the port closed. A click waits for the event loop, so a loop
+// held by a port is felt here.
+double stopListening(const char *figure)
+{
+    const double clickAt = now() + 1.5;
+    double closedAt = 0.0;
+    QTimer::singleShot(1500, [&] {
+        Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+        closedAt = now();
+    });
+    runEventsFor(60.0, [&] { return closedAt > 0.0; });
+    if (GetInQLen(1) >= 0)
+        std::fprintf(stderr, "%s: COM1 still open after Stop\n", figure);
+    return closedAt > 0.0 ? closedAt - clickAt : 60.0;
+}
+
+// A chatty device on the only port, 10 s: the longest stall of the event loop
+// meanwhile, beside a bare loop's; then how long the operator's Stop takes to
+// close the port.
 void benchStall()
 {
     freshLoader();
@@ -306,53 +396,51 @@ void benchStall()
 
     Pty pty;
     pty.closeSlave();  // the loader holds the only slave
-    mapComPorts("1=" + pty.path);
-    std::atomic<bool> stop{false};
-    std::thread device([&] {
-        std::mt19937 gen(7);
-        const double start = now();
-        long long sent = 0;
-        while (!stop) {
-            // 11,520 bytes a second, in 10 ms slices; no banner in lower-case noise.
-            const long long due = static_cast<long long>((now() - start) * 11520.0);
-            std::string slice;
-            while (sent + static_cast<long long>(slice.size()) < due)
-                slice += static_cast<char>('a' + gen() % 26);
-            if (!slice.empty()) {
-                pollfd p{pty.master, POLLOUT, 0};
-                if (::poll(&p, 1, 0) > 0) {
-                    const ssize_t n = ::write(pty.master, slice.data(), slice.size());
-                    if (n > 0)
-                        sent += n;
-                } else {
-                    sent = due;  // a full line drops what it cannot take, as a UART does
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-    EtatMarche(loader.panel);
-    ResetTextBox(loader.panel, TEXTBOX, "");
-    OuvertureCom();
-    if (GetInQLen(1) < 0) {
-        std::fprintf(stderr, "stall: COM1 did not open\n");
-        std::exit(1);
-    }
+    ChattyDevice device(pty.master, "abcdefghijklmnopqrstuvwxyz");  // no banner in lower case
+    listenTo(pty, "stall");
     const double chatty = longestStall(10.0);
-    const double stopAt = now();
-    Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
-    const double stopSeconds = now() - stopAt;
-    stop = true;
-    device.join();
+    const double stopSeconds = stopListening("stall");
     std::string logged;
     GetCtrlVal(loader.panel, TEXTBOX, &logged);
     if (logged.size() < 4999)
         std::fprintf(stderr, "stall: only %zu bytes reached the log\n", logged.size());
-    if (GetInQLen(1) >= 0)
-        std::fprintf(stderr, "stall: COM1 still open after Stop\n");
     row("stall_chatty_port_ms", chatty * 1000.0, "ms", "bare event loop ms", bare * 1000.0,
         bare > 0 ? chatty / bare : 0.0);
     row("stop_chatty_port_ms", stopSeconds * 1000.0, "ms", "", 0.0, 0.0);
+}
+
+// Hex digits without line ends for a long while (15 minutes unless
+// QUORVEL_BENCH_STREAM_SECONDS says otherwise), every chunk appended to the
+// window's log: memory and CPU over the last minute beside the first, and
+// Stop's time at the end. A bounded log keeps both flat.
+void benchLogStream()
+{
+    freshLoader();
+    const char *setting = std::getenv("QUORVEL_BENCH_STREAM_SECONDS");
+    const double seconds = std::max(120.0, setting ? std::atof(setting) : 900.0);
+    Pty pty;
+    pty.closeSlave();
+    ChattyDevice device(pty.master, "0123456789ABCDEF");
+    listenTo(pty, "logstream");
+
+    auto minute = [](double *megabytes, double *cpuPercent) {
+        const double cpu = cpuNow(), wall = now();
+        runEventsFor(60.0);
+        *cpuPercent = 100.0 * (cpuNow() - cpu) / (now() - wall);
+        *megabytes = residentMegabytes();
+    };
+    double firstMb = 0, firstCpu = 0, lastMb = 0, lastCpu = 0;
+    minute(&firstMb, &firstCpu);
+    runEventsFor(seconds - 120.0);
+    minute(&lastMb, &lastCpu);
+    const double stopSeconds = stopListening("logstream");
+    char name[64];
+    std::snprintf(name, sizeof name, "log_stream_%.0fmin_rss_mb", seconds / 60.0);
+    row(name, lastMb, "MB", "after the first minute MB", firstMb, firstMb > 0 ? lastMb / firstMb : 0.0);
+    std::snprintf(name, sizeof name, "log_stream_%.0fmin_cpu_percent", seconds / 60.0);
+    row(name, lastCpu, "% CPU", "first minute % CPU", firstCpu, firstCpu > 0 ? lastCpu / firstCpu : 0.0);
+    std::snprintf(name, sizeof name, "log_stream_%.0fmin_stop_ms", seconds / 60.0);
+    row(name, stopSeconds * 1000.0, "ms", "", 0.0, 0.0);
 }
 
 // ---------------------------------------------------------------------------
@@ -482,6 +570,8 @@ int main(int argc, char **argv)
             benchStall();
         else if (f == "idlecpu")
             benchIdleCpu();
+        else if (f == "logstream")
+            benchLogStream();
         else if (f == "linerate" && simcam)
             benchLineRate(simcam);
         else {

@@ -3,7 +3,8 @@
 # each figure beside a baseline measured in the same run, and their ratio,
 # then one `NAME VALUE` line per figure for the record.
 #
-#   bash scripts/bench.sh              the code of this tree
+#   bash scripts/bench.sh              the code of this tree (about 20 minutes:
+#                                      15 of them a streaming device's)
 #   bash scripts/bench.sh --at COMMIT  the program as it was at COMMIT, measured
 #                                      by this tree's benchmarks (for a before/after)
 set -euo pipefail
@@ -44,6 +45,14 @@ export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-/tmp/runtim
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 "$build/bench/quorvel_bench" checksum streaming stall idlecpu linerate \
   --simcam "$build/tools/simcam/quorvel-simcam" >>"$rows"
+
+# The window's log under a device streaming hex digits without line ends:
+# memory and CPU after 15 minutes beside the first minute's
+# (QUORVEL_BENCH_STREAM_SECONDS shortens it; 0 leaves it out).
+stream_seconds="${QUORVEL_BENCH_STREAM_SECONDS:-900}"
+if [ "$stream_seconds" != 0 ]; then
+  QUORVEL_BENCH_STREAM_SECONDS="$stream_seconds" "$build/bench/quorvel_bench" logstream >>"$rows"
+fi
 
 # quorvel-flash at line rate (115200 baud): three cameras at once, one
 # process per port, against one camera alone (target: 1.4 times at most).
@@ -99,7 +108,7 @@ echo
 echo
 while IFS='|' read -r name value unit _ _ ratio; do
   case "$name" in
-    stall_chatty_port_ms|stop_chatty_port_ms|idle_cpu_scanning_percent) echo "$name $value" ;;
+    stall_chatty_port_ms|stop_chatty_port_ms|idle_cpu_scanning_percent|log_stream_*) echo "$name $value" ;;
     *) echo "$name $ratio" ;;
   esac
 done <"$rows"
