@@ -58,6 +58,7 @@ int QuorvelMain(int argc, char **argv)
     loader.ticksPerSecond = TicksParSeconde(interval);
 
     SetCtrlVal(panel, LANGU, loader.language);
+    NommerControles(panel);
     DisplayPanel(panel);
     RunUserInterface();
 
