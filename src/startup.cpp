@@ -60,6 +60,7 @@ int QuorvelMain(int argc, char **argv)
     SetCtrlVal(panel, LANGU, loader.language);
     NommerControles(panel);
     DisplayPanel(panel);
+    SetActiveCtrl(panel, GO);  // the keyboard starts on Start, not in the log
     RunUserInterface();
 
     // A worker may still be finishing its last block (after "ERROR"): wait

@@ -102,6 +102,11 @@ private slots:
         DisplayPanel(panel);
         QApplication::setActiveWindow(window());
         QVERIFY(QTest::qWaitForWindowActive(window()));
+        SetActiveCtrl(panel, GO);  // as start-up leaves it
+        QCOMPARE(QApplication::focusWidget(), control(GO));
+        // The log's focus frame came with the window, hidden: the log is not focused.
+        auto *frame = window()->findChild<QFocusFrame *>();
+        QVERIFY(frame && !frame->isVisible());
     }
 
     void cleanupTestCase() { QCOMPARE(DiscardPanel(panel), 0); }

@@ -138,28 +138,29 @@ private:
 };
 
 // A read-only log box draws no focus of its own: a focus frame around it
-// shows the keyboard is there, while it has the focus.
+// shows the keyboard is there, while it has the focus. (Given its box, the
+// frame shows itself and follows the box; without one it hides.)
 class FocusFrameFilter : public QObject {
 public:
-    FocusFrameFilter(QWidget *box, QFocusFrame *frame) : QObject(box), frame_(frame) {}
+    FocusFrameFilter(QWidget *box, QFocusFrame *frame) : QObject(box), box_(box), frame_(frame) {}
 
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::FocusIn)
-            frame_->show();
+            frame_->setWidget(box_);
         else if (event->type() == QEvent::FocusOut)
-            frame_->hide();
+            frame_->setWidget(nullptr);
         return false;
     }
 
 private:
+    QWidget *box_;
     QFocusFrame *frame_;
 };
 
 void showFocusAround(QWidget *box)
 {
     auto *frame = new QFocusFrame(box->parentWidget());
-    frame->setWidget(box);
     frame->hide();
     box->installEventFilter(new FocusFrameFilter(box, frame));
 }
