@@ -17,6 +17,7 @@ enum CtrlAttribute {
     ATTR_FILL_COLOR,     // int 0xRRGGBB (slide bar)
     ATTR_ENABLED,        // int 0/1 (timer control)
     ATTR_INTERVAL,       // double seconds (timer control)
+    ATTR_ACCESSIBLE_NAME, // text: what a screen reader calls the control (any control)
 };
 
 enum PanelAttribute {

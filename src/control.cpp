@@ -52,6 +52,8 @@ void GestionStart(int panel)
         return;
     if (choice != 1) {
         EtatRepos(panel);
+        // Start was hidden while the popup was open: the keyboard comes back to it.
+        SetActiveCtrl(panel, GO);
         return;
     }
     SetWaitCursor(1);
@@ -113,9 +115,22 @@ void BasculeLangue(int panel)
     SetCtrlAttribute(panel, GO, ATTR_LABEL_TEXT, Msg(MSG_START, lang));
     SetCtrlAttribute(panel, STOP, ATTR_LABEL_TEXT, Msg(MSG_STOP, lang));
     SetCtrlAttribute(panel, TAUX, ATTR_LABEL_TEXT, Msg(MSG_RATE_UNIT, lang));
+    NommerControles(panel);
 }
 
 } // namespace
+
+void NommerControles(int panel)
+{
+    struct Name { int control; MessageId message; };
+    static const Name kNames[] = {
+        {LANGU, MSG_NAME_LANGUAGE},   {TEXTBOX, MSG_NAME_LOG},      {SLIDE, MSG_NAME_PROGRESS},
+        {OCTET, MSG_NAME_MEGABYTES},  {TAUX, MSG_NAME_RATE},        {TEMPS, MSG_NAME_TIME},
+        {BOOT, MSG_NAME_CONNECTION},  {PICTURE, MSG_NAME_ANIMATION},
+    };
+    for (const Name &name : kNames)
+        SetCtrlAttribute(panel, name.control, ATTR_ACCESSIBLE_NAME, Msg(name.message, loader.language));
+}
 
 void AbandonPool()
 {

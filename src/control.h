@@ -20,6 +20,10 @@ void CameraDeconnectee();
 // first for the worker to leave before its next block.
 void AbandonPool();
 
+// Names the controls whose panel text does not say what they are, for a
+// screen reader, in the current language (start-up and the language toggle).
+void NommerControles(int panel);
+
 // The two panel states of GO, STOP and LANGU.
 void EtatRepos(int panel);    // idle: GO shown, STOP hidden, LANGU usable
 void EtatMarche(int panel);   // running: STOP shown, GO hidden, LANGU dimmed

@@ -103,6 +103,22 @@ const char *const kCatalogue[MSG_COUNT][2] = {
      "À l'écoute de %s depuis 10 s : aucune caméra n'a répondu. Vérifiez que la caméra a été "
      "démarrée dans son Bootloader (F1 et F3 appuyées à la mise sous tension) et que le câble USB "
      "est branché ; lancez 'quorvel-ports' pour voir les ports série du PC.\n"},
+    /* MSG_NAME_LANGUAGE */
+    {"Language: switch to French", "Langue : passer en anglais"},
+    /* MSG_NAME_LOG */
+    {"Update log", "Journal de mise à jour"},
+    /* MSG_NAME_PROGRESS */
+    {"Progress", "Progression"},
+    /* MSG_NAME_MEGABYTES */
+    {"Megabytes sent", "Mégaoctets envoyés"},
+    /* MSG_NAME_RATE */
+    {"Transfer rate", "Taux de transfert"},
+    /* MSG_NAME_TIME */
+    {"Transfer time", "Temps de transfert"},
+    /* MSG_NAME_CONNECTION */
+    {"Camera connection", "Connexion de la caméra"},
+    /* MSG_NAME_ANIMATION */
+    {"Update activity animation", "Animation de mise à jour en cours"},
 };
 
 } // namespace

@@ -42,6 +42,15 @@ enum MessageId {
     MSG_PORT_DENIED_ADMIN,  // %i COM, %s device: permission denied, no group may use it
     MSG_PACKAGE_CHANGED,    // log line when vers.kq was replaced since start-up
     MSG_LISTENING,          // %s the ports listened to ("COM1 (/dev/ttyS0), COM3 (/dev/ttyACM0)")
+    // What a screen reader calls the controls whose panel text does not say it.
+    MSG_NAME_LANGUAGE,      // the flag: what pressing it does
+    MSG_NAME_LOG,           // TEXTBOX
+    MSG_NAME_PROGRESS,      // SLIDE
+    MSG_NAME_MEGABYTES,     // OCTET
+    MSG_NAME_RATE,          // TAUX
+    MSG_NAME_TIME,          // TEMPS
+    MSG_NAME_CONNECTION,    // BOOT
+    MSG_NAME_ANIMATION,     // PICTURE
     MSG_COUNT
 };
 

@@ -58,7 +58,9 @@ int QuorvelMain(int argc, char **argv)
     loader.ticksPerSecond = TicksParSeconde(interval);
 
     SetCtrlVal(panel, LANGU, loader.language);
+    NommerControles(panel);
     DisplayPanel(panel);
+    SetActiveCtrl(panel, GO);  // the keyboard starts on Start, not in the log
     RunUserInterface();
 
     // A worker may still be finishing its last block (after "ERROR"): wait

@@ -34,8 +34,9 @@ const double kDoubles[] = {0.0, 0.5, 1.5, 2.5, -0.5, 49.6, 99.5, 100.4, 0.2, 0.0
                            -std::numeric_limits<double>::infinity()};
 const char *const kTexts[] = {"", "x", "START OK\r\n", "12", "caf\xe9", "caf\xc3\xa9", "__Start", "a&b",
                               "\n", "1e3", "  7 ", "\x1b[31mred", "Transferring file...\n"};
-const CtrlAttribute kAttributes[] = {ATTR_VISIBLE,   ATTR_DIMMED,     ATTR_LABEL_TEXT, ATTR_TEXT_COLOR,
-                                     ATTR_TEXT_BOLD, ATTR_FILL_COLOR, ATTR_ENABLED,    ATTR_INTERVAL};
+const CtrlAttribute kAttributes[] = {ATTR_VISIBLE,    ATTR_DIMMED,     ATTR_LABEL_TEXT, ATTR_TEXT_COLOR,
+                                     ATTR_TEXT_BOLD,  ATTR_FILL_COLOR, ATTR_ENABLED,    ATTR_INTERVAL,
+                                     ATTR_ACCESSIBLE_NAME};
 
 std::string number(double value)
 {

@@ -478,8 +478,13 @@ private slots:
         QCOMPARE(SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_COLOR, 0xFF0000), 0);
         QCOMPARE(GetCtrlAttribute(panel, TEMPS, ATTR_TEXT_COLOR, &value), 0);
         QCOMPARE(value, 0xFF0000);
-        QCOMPARE(controlWidget(panel, TEMPS)->palette().color(QPalette::WindowText), QColor(Qt::red));
+        // Drawn red, as dark a red as it takes to read on the window.
+        const QColor shown = controlWidget(panel, TEMPS)->palette().color(QPalette::WindowText);
+        QCOMPARE(shown.hsvHue(), 0);
+        QVERIFY(shown.red() > 180 && shown.green() == 0 && shown.blue() == 0);
         QCOMPARE(SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_COLOR, 0), 0);
+        QCOMPARE(controlWidget(panel, TEMPS)->palette().color(QPalette::WindowText),
+                 panelWindow(panel)->palette().color(QPalette::WindowText));
 
         double interval = 0.0;
         QCOMPARE(SetCtrlAttribute(panel, TIMER, ATTR_INTERVAL, 0.5), 0);

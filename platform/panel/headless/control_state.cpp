@@ -91,6 +91,7 @@ bool hasAttribute(ControlKind kind, CtrlAttribute attribute)
     case ATTR_FILL_COLOR: return kind == ControlKind::Slide;
     case ATTR_ENABLED:
     case ATTR_INTERVAL: return kind == ControlKind::Timer;
+    case ATTR_ACCESSIBLE_NAME: return true;
     }
     return false;
 }
@@ -191,6 +192,9 @@ int setControlAttribute(ControlState &control, CtrlAttribute attribute, const Pa
             control.interval = seconds > 0.0 ? seconds : 0.001;  // 0 would spin the loop
         break;
     }
+    case ATTR_ACCESSIBLE_NAME:
+        ok = toText(value, &control.accessibleName);
+        break;
     }
     return ok ? 0 : kPanelBadAttribute;
 }
@@ -208,6 +212,7 @@ int readControlAttribute(const ControlState &control, CtrlAttribute attribute, P
     case ATTR_FILL_COLOR: *value = control.fillColor; break;
     case ATTR_ENABLED: *value = control.timerEnabled; break;
     case ATTR_INTERVAL: *value = control.interval; break;
+    case ATTR_ACCESSIBLE_NAME: *value = control.accessibleName; break;
     }
     return 0;
 }

@@ -50,6 +50,7 @@ struct ControlState {
     LogText log;               // text box
 
     std::string label;         // command button, LED, numeric display, slide
+    std::string accessibleName; // any control: its name for a screen reader
     bool visible = true;
     bool dimmed = false;
     int parent = 0;            // the control it lies inside, 0 = the panel itself

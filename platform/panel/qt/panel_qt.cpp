@@ -15,13 +15,20 @@
 #include "panel_loader.h"
 #include "popup_hold.h"
 
+#include "widgets/control_accessible.h"
 #include "widgets/panel_window.h"
+#include "widgets/picture_ring.h"
 #include "widgets/text_box.h"
 #include "widgets/timer_control.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColor>
+#include <QFocusFrame>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 #include <QMetaProperty>
 #include <QMouseEvent>
 #include <QPointer>
@@ -130,6 +137,34 @@ private:
     int panel_;
 };
 
+// A read-only log box draws no focus of its own: a focus frame around it
+// shows the keyboard is there, while it has the focus. (Given its box, the
+// frame shows itself and follows the box; without one it hides.)
+class FocusFrameFilter : public QObject {
+public:
+    FocusFrameFilter(QWidget *box, QFocusFrame *frame) : QObject(box), box_(box), frame_(frame) {}
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn)
+            frame_->setWidget(box_);
+        else if (event->type() == QEvent::FocusOut)
+            frame_->setWidget(nullptr);
+        return false;
+    }
+
+private:
+    QWidget *box_;
+    QFocusFrame *frame_;
+};
+
+void showFocusAround(QWidget *box)
+{
+    auto *frame = new QFocusFrame(box->parentWidget());
+    frame->hide();
+    box->installEventFilter(new FocusFrameFilter(box, frame));
+}
+
 int loadPanel(int parentPanel, const QString &definitionName, int panelResourceId)
 {
     PanelWindow *parent = nullptr;
@@ -139,6 +174,7 @@ int loadPanel(int parentPanel, const QString &definitionName, int panelResourceI
             return kPanelBadHandle;
         parent = parentRecord->window;
     }
+    installControlAccessibility();
     LoadedPanel loaded;
     if (const int rc = loadPanelDefinition(definitionName, panelResourceId, &loaded))
         return rc;
@@ -154,12 +190,21 @@ int loadPanel(int parentPanel, const QString &definitionName, int panelResourceI
         const int id = control.id;
         const CtrlCallbackPtr callback = findCtrlCallback(control.callbackName.toStdString());
         record.controls[id] = ControlRecord{control.widget, callback};
+        if (auto *box = qobject_cast<TextBox *>(control.widget))
+            showFocusAround(box);
         if (!callback)
             continue;
         control.widget->installEventFilter(clicks);
         if (auto *button = qobject_cast<QAbstractButton *>(control.widget))
             QObject::connect(button, &QAbstractButton::clicked, clicks,
                              [handle, id] { deliverControlEvent(handle, id, EVENT_COMMIT); });
+        // A picture the operator can press is pressed from the keyboard too,
+        // with the click's effect.
+        if (auto *ring = qobject_cast<PictureRing *>(control.widget)) {
+            ring->setOperable(true);
+            QObject::connect(ring, &PictureRing::pressed, clicks,
+                             [handle, id] { deliverControlEvent(handle, id, EVENT_LEFT_CLICK); });
+        }
         if (auto *timer = qobject_cast<TimerControl *>(control.widget))
             QObject::connect(timer, &TimerControl::ticked, clicks,
                              [handle, id] { deliverControlEvent(handle, id, EVENT_TIMER_TICK); });
@@ -332,6 +377,7 @@ const char *propertyName(CtrlAttribute attribute)
     case ATTR_FILL_COLOR: return "fillColor";
     case ATTR_ENABLED: return "timerEnabled";
     case ATTR_INTERVAL: return "interval";
+    case ATTR_ACCESSIBLE_NAME: return "accessibleName";
     case ATTR_VISIBLE:
     case ATTR_DIMMED:
         break;
@@ -428,11 +474,37 @@ char applicationName[] = "Quorvel";
 int applicationArgc = 1;
 char *applicationArgv[] = {applicationName, nullptr};
 
+// The window introduces itself as the menu entry does: the class "Quorvel"
+// (StartupWMClass of com.quorvel.Quorvel.desktop), that entry's name as its
+// Wayland app id, and the program's icon, built in.
+void introduceApplication()
+{
+    QCoreApplication::setApplicationName(QString::fromLatin1(applicationName));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvel.Quorvel"));
+    QSvgRenderer drawing(QStringLiteral(":/quorvel.svg"));
+    if (!drawing.isValid())
+        return;
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        drawing.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    QApplication::setWindowIcon(icon);
+}
+
 bool startApplication()
 {
-    if (QCoreApplication *app = QCoreApplication::instance())
-        return qobject_cast<QApplication *>(app) != nullptr;
-    new QApplication(applicationArgc, applicationArgv);  // reachable to the end, never deleted
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        if (!qobject_cast<QApplication *>(app))
+            return false;
+    } else {
+        new QApplication(applicationArgc, applicationArgv);  // reachable to the end, never deleted
+    }
+    introduceApplication();
     return true;
 }
 

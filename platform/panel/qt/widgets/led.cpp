@@ -1,6 +1,7 @@
 // Round LED indicator.
 #include "led.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QRadialGradient>
 
@@ -10,8 +11,15 @@ Led::Led(QWidget *parent) : LabelledControl(parent) {}
 
 void Led::setValue(bool lit)
 {
+    const bool changed = lit != lit_;
     lit_ = lit;
     update();
+    if (changed && QAccessible::isActive()) {
+        QAccessible::State checked;
+        checked.checked = true;
+        QAccessibleStateChangeEvent event(this, checked);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void Led::setIndicatorRect(const QRect &rect)

@@ -1,7 +1,10 @@
 // Picture ring.
 #include "picture_ring.h"
 
+#include <QKeyEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QSvgRenderer>
 #include <qdrawutil.h>
 
@@ -21,6 +24,37 @@ void PictureRing::setFramed(bool framed)
 {
     framed_ = framed;
     update();
+}
+
+void PictureRing::setTinted(bool tinted)
+{
+    tinted_ = tinted;
+    update();
+}
+
+void PictureRing::setOperable(bool operable)
+{
+    operable_ = operable;
+    // By Tab only: a click on the flag leaves the focus where the operator had it.
+    setFocusPolicy(operable ? Qt::TabFocus : Qt::NoFocus);
+}
+
+void PictureRing::press()
+{
+    if (operable_ && isEnabled() && isVisible())
+        emit pressed();
+}
+
+void PictureRing::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (operable_ && !event->isAutoRepeat()
+        && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        press();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PictureRing::setItems(const QStringList &items)
@@ -75,12 +109,53 @@ void PictureRing::paintEvent(QPaintEvent *)
     const QSize size = item->svg ? item->svg->defaultSize()
                                  : item->pixmap.deviceIndependentSize().toSize();
     const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
-    if (item->svg)
+    if (tinted_) {
+        // On the paper of the text box it lies over, whatever the palette.
+        painter.fillRect(target, palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                                 QPalette::Base));
+        painter.drawImage(target, inkImage(*item, size));
+    }
+    else if (item->svg)
         item->svg->render(&painter, target);
     else
         painter.drawPixmap(target, item->pixmap);
-    if (!isEnabled())
+    if (!isEnabled() && !tinted_)
         painter.fillRect(target, QColor(255, 255, 255, 110));  // dimmed look
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(1, 1, -1, -1);
+        focus.backgroundColor = palette().color(QPalette::Button);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+// The picture as ink: how dark each pixel is becomes how much of the text
+// colour covers the background there, so white paper disappears and black
+// lines take the colour text has on this palette.
+QImage PictureRing::inkImage(const Item &item, QSize size) const
+{
+    QImage picture(size, QImage::Format_ARGB32);
+    picture.fill(Qt::white);
+    {
+        QPainter p(&picture);
+        if (item.svg)
+            item.svg->render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
+        else
+            p.drawPixmap(QRect(QPoint(0, 0), size), item.pixmap);
+    }
+    const QColor ink = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::Text);
+    QImage out(size, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < size.height(); ++y) {
+        const QRgb *from = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        QRgb *to = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int darkness = 255 - qGray(from[x]);
+            to[x] = qPremultiply(qRgba(ink.red(), ink.green(), ink.blue(), darkness));
+        }
+    }
+    return out;
 }
 
 } // namespace platform

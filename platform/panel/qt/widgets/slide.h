@@ -27,6 +27,7 @@ public:
     void setFillColor(const QColor &color);
 
     QRect filledRect() const;  // the part of the bar drawn in the fill colour
+    QColor labelColorOnFill() const;  // the label's colour where it lies on the fill
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -1,5 +1,8 @@
 // Text message that fits its width to its text.
 #include "text_message.h"
+#include "contrast.h"
+
+#include <QEvent>
 
 namespace platform {
 
@@ -15,17 +18,45 @@ void TextMessage::setValue(const QString &value)
     fitToText();
 }
 
-QColor TextMessage::textColor() const
+void TextMessage::setTextColor(const QColor &color)
+{
+    textColor_ = color.toRgb();
+    applyTextColor();
+}
+
+QColor TextMessage::shownTextColor() const
 {
     return palette().color(QPalette::WindowText);
 }
 
-void TextMessage::setTextColor(const QColor &color)
+void TextMessage::applyTextColor()
 {
-    QPalette p = palette();
-    p.setColor(QPalette::Active, QPalette::WindowText, color);
-    p.setColor(QPalette::Inactive, QPalette::WindowText, color);
-    setPalette(p);
+    applying_ = true;
+    if (textColor_ == QColor(Qt::black)) {
+        setPalette(QPalette());  // every role from the window's palette again
+    } else {
+        const QWidget *below = parentWidget();
+        const QColor background = (below ? below->palette() : palette()).color(QPalette::Window);
+        const QColor shown = legibleOn(textColor_, background);
+        QPalette p;  // only the text colour set; the rest follows the window
+        p.setColor(QPalette::Active, QPalette::WindowText, shown);
+        p.setColor(QPalette::Inactive, QPalette::WindowText, shown);
+        setPalette(p);
+    }
+    applying_ = false;
+}
+
+// The desktop's palette changed (a dark theme chosen while Quorvel runs):
+// the colour drawn is chosen again for the new background.
+void TextMessage::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange && !applying_ && textColor_ != QColor(Qt::black)) {
+        const QWidget *below = parentWidget();
+        const QColor background = (below ? below->palette() : palette()).color(QPalette::Window);
+        if (legibleOn(textColor_, background) != shownTextColor())
+            applyTextColor();
+    }
+    QLabel::changeEvent(event);
 }
 
 void TextMessage::setTextBold(bool bold)
