@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "ui_constants.h"
 
+#include "mid_update.h"
 #include "panel_fixture.h"
 #include "popup_helper.h"
 
@@ -284,18 +285,7 @@ private slots:
     // reads are the ones shown.
     void runningTree()
     {
-        EtatMarche(panel);
-        SetCtrlAttribute(panel, BOOT, ATTR_LABEL_TEXT, "Connected COM1 used");
-        SetCtrlVal(panel, BOOT, 1);
-        SetCtrlVal(panel, LED1, 1);
-        SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, 0xFF0000);
-        SetCtrlVal(panel, SLIDE, 50);
-        SetCtrlAttribute(panel, SLIDE, ATTR_LABEL_TEXT, "50 %");
-        SetCtrlVal(panel, OCTET, 0.125);
-        SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, "/ 0.250 Mb");
-        SetCtrlVal(panel, TAUX, 11.2);
-        SetCtrlVal(panel, TEMPS, "00:12");
-        SetCtrlAttribute(panel, PICTURE, ATTR_VISIBLE, 1);
+        showMidUpdate(panel);
         printTree("running, 50 %");
 
         QVERIFY(accessibleOf(control(GO)).state.invisible);

@@ -8,6 +8,7 @@
 #include "platform.h"
 #include "ui_constants.h"
 
+#include "mid_update.h"
 #include "panel_fixture.h"
 
 #include <QApplication>
@@ -183,20 +184,9 @@ class PaletteContrastTest : public QObject {
     // As the program shows an update at half its image.
     void midUpdate()
     {
-        EtatMarche(panel);
+        showMidUpdate(panel);
         SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_COLOR, 0xFF0000);
         SetCtrlAttribute(panel, TEMPS, ATTR_TEXT_BOLD, 1);
-        SetCtrlVal(panel, TEMPS, "00:12");
-        SetCtrlAttribute(panel, BOOT, ATTR_LABEL_TEXT, "Connected COM1 used");
-        SetCtrlVal(panel, BOOT, 1);
-        SetCtrlVal(panel, LED1, 1);
-        SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, 0xFF0000);
-        SetCtrlVal(panel, SLIDE, 50);
-        SetCtrlAttribute(panel, SLIDE, ATTR_LABEL_TEXT, "50 %");
-        SetCtrlVal(panel, OCTET, 0.125);
-        SetCtrlAttribute(panel, OCTET, ATTR_LABEL_TEXT, "/ 0.250 Mb");
-        SetCtrlVal(panel, TAUX, 11.2);
-        SetCtrlAttribute(panel, PICTURE, ATTR_VISIBLE, 1);
         SetCtrlVal(panel, PICTURE, 3);
     }
 
