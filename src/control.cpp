@@ -55,12 +55,10 @@ void GestionStart(int panel)
         return;
     }
     SetWaitCursor(1);
-    // An image of a whole number of blocks leaves the flag set; its worker
-    // has returned, release it.
-    if (loader.transferActive) {
-        loader.transferActive = 0;
-        AbandonPool();
-    }
+    // Nothing of the last update is left: an image of a whole number of
+    // blocks leaves transferActive set and its pool behind (its worker has
+    // returned); both are released here.
+    ResetLoaderState(LoaderReset::Scan);
     SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kRed);
     SetCtrlVal(panel, LED1, 0);
     SetCtrlVal(panel, LED2, 0);
