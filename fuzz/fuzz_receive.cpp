@@ -6,8 +6,12 @@
 // panel, the manual event loop and the in-memory ports: everything runs
 // synchronously, nothing waits for a real clock.
 //
-// An oracle of its own (it reads neither the loader's state nor its
-// limits, only the wire, the ports and the log) checks after every event:
+// An oracle of its own checks after every event. It shares no code and no
+// limit with the loader: it builds the packages itself, and its verdicts
+// rest on what crosses the wire, the ports' state and the log. Of the
+// loader it reads only whether a chunk is still being gathered and a worker
+// expected (to know when all has come to rest) and, for the worker check,
+// whether a camera is connected.
 //
 //   - nothing but "START" goes to a port until its camera has named a
 //     product in a banner, and one START at most per Ok;
