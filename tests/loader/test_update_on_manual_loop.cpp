@@ -119,6 +119,27 @@ private slots:
         QVERIFY(GetInQLen(1) < 0);  // the port is closed
     }
 
+    // A START the cable cuts short or refuses never reached the camera: the
+    // update ends there, its port closed, and a "START OK" after it (a stray
+    // one) brings no header.
+    void aStartTheCableRefusesEndsTheUpdate()
+    {
+        for (const int limit : {3, 0}) {
+            ResetLoaderState(LoaderReset::Scan);
+            MemorySerialReset();
+            MemoryPortPlug(1);
+            ComInjectShortWrite(1, limit);
+            QVERIFY(platform::headless::clickControl(loader.panel, GO));
+            say("Bootloader v3.0 KWT6083\r\nSTART OK\r\n");
+            say("START OK\r\n");
+            QCOMPARE(MemoryPortWritten(1), std::string("START", static_cast<size_t>(limit)));
+            QVERIFY(logText().find("Transfer aborted!") != std::string::npos);
+            QVERIFY(GetInQLen(1) < 0);
+            QVERIFY(!loader.workerRunning);
+            QCOMPARE(loader.connectedPort.load(), 0);
+        }
+    }
+
     // The camera says WRITE OK with two blocks still to go: at the next
     // tick the worker stops (the camera gets nothing more) and what it logs
     // as it leaves comes before the verdict, which stays the last word.
