@@ -496,6 +496,9 @@ void endInput(bool closed)
         settleAll();
     }
     ResetLoaderState(LoaderReset::Scan);
+    if (tracing)
+        std::fprintf(stderr, "end of input: %d timers, clock %.3f s\n", ManualLoopTimers(),
+                     ManualLoopNow());
     // Nothing of this input may run during the next.
     for (int port = 1; port <= kPorts; ++port)
         if (portOpen(port))
