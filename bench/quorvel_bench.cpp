@@ -162,13 +162,7 @@ void runEventsFor(double seconds, const std::function<bool()> &done = {})
 
 void freshLoader()
 {
-    loader.connectedPort = 0;
-    loader.transferActive = 0;
-    loader.bootloaderFound = 0;
-    loader.startAcknowledged = 0;
-    loader.reportedStep = loader.displayedStep = 0;
-    for (int &s : loader.portStatus)
-        s = 0;
+    ResetLoaderState(LoaderReset::Scan);
 }
 
 // ---------------------------------------------------------------------------

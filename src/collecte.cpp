@@ -10,14 +10,7 @@
 
 namespace {
 
-#ifdef QUORVEL_FUZZING
-// The fuzzing build alone: the pause only paces a real line, and 1 ms per
-// byte would slow the fuzzer a thousandfold. Chunks still end where the
-// queue is found empty.
-constexpr double kPausePerByte = 0.0;
-#else
 constexpr double kPausePerByte = 0.001;
-#endif
 constexpr double kClockSlack = 1e-9;  // a call made for a moment counts as at it, not before
 
 struct Collecte {

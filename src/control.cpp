@@ -57,12 +57,10 @@ void GestionStart(int panel)
         return;
     }
     SetWaitCursor(1);
-    // An image of a whole number of blocks leaves the flag set; its worker
-    // has returned, release it.
-    if (loader.transferActive) {
-        loader.transferActive = 0;
-        AbandonPool();
-    }
+    // Nothing of the last update is left: an image of a whole number of
+    // blocks leaves transferActive set and its pool behind (its worker has
+    // returned); both are released here.
+    ResetLoaderState(LoaderReset::Scan);
     SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kRed);
     SetCtrlVal(panel, LED1, 0);
     SetCtrlVal(panel, LED2, 0);
@@ -193,10 +191,19 @@ int EnvoiStart()
     Transfert(panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
     releasingOtherPorts = false;
 
-    ComWrt(loader.connectedPort, kStartCommand, static_cast<int>(sizeof kStartCommand - 1));
+    const int startLength = static_cast<int>(sizeof kStartCommand - 1);
+    const int sent = ComWrt(loader.connectedPort, kStartCommand, startLength);
     char logged[32];
     std::snprintf(logged, sizeof logged, "%s : ", kStartCommand);
     SetCtrlVal(panel, TEXTBOX, logged);
+    // A START the cable did not take whole never reached the camera: it
+    // will not answer, and a stray "START OK" must not bring it a header
+    // and an image it never asked for. The update ends here.
+    if (sent != startLength) {
+        SetCtrlVal(panel, TEXTBOX, Msg(MSG_ABORTED, loader.language));
+        ArretCom();
+        return 0;
+    }
 
     EtatMarche(panel);
     SetActiveCtrl(panel, STOP);

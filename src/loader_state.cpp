@@ -1,4 +1,37 @@
 // The loader's state record.
 #include "loader_state.h"
 
+#include "control.h"
+
+#include <cstdlib>
+
 LoaderState loader;
+
+void ResetLoaderState(LoaderReset what)
+{
+    loader.transferActive = 0;  // a worker still sending leaves before its next block
+    AbandonPool();
+    loader.connectedPort = 0;
+    loader.bootloaderFound = 0;
+    for (int &status : loader.portStatus)
+        status = 0;
+    loader.startAcknowledged = 0;
+    loader.productIndex = -1;
+    loader.reportedStep = loader.displayedStep = kStepNone;
+    if (what == LoaderReset::Scan)
+        return;
+
+    loader.productName[0] = '\0';
+    loader.language = 0;
+    loader.imageChecksum = 0;
+    loader.imageSize = 0;
+    std::free(loader.imageBuffer.exchange(nullptr));
+    loader.packageSizes[0] = loader.packageSizes[1] = 0;
+    loader.packageVersions[0] = loader.packageVersions[1] = 0.0;
+    loader.packageHeaderRead = 0;
+    loader.tickCount = 0;
+    loader.elapsedSeconds = 0;
+    loader.bytesSent = 0;
+    loader.lastBytesSent = 0;
+    loader.lastPercent = 0;
+}

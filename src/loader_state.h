@@ -60,3 +60,15 @@ struct LoaderState {
 
 extern LoaderState loader;
 
+// What ResetLoaderState puts back.
+enum class LoaderReset {
+    // Before a port scan: no worker (its pool discarded), no camera
+    // connected or found, no port tried, no step reported, no product.
+    Scan,
+    // As in a fresh process: the above, and the language, the package
+    // header read at start-up, the loaded image and the progress counts.
+    // The panel and the package's place stay.
+    Process,
+};
+// UI thread; returns once a worker still running has returned.
+void ResetLoaderState(LoaderReset what);

@@ -17,6 +17,13 @@ constexpr int kGreen = 0x00FF00;
 
 void FinMiseAJourReussie(int panel, int timerControl)
 {
+    // A camera may report its flash written while the image still goes out.
+    // The worker stops first, so that what it logs as it leaves ("Transfer
+    // aborted!") comes before the verdict, never after it.
+    if (loader.workerRunning) {
+        loader.transferActive = 0;
+        AbandonPool();
+    }
     loader.displayedStep = kStepWritten;
     SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kGreen);
     SetCtrlVal(panel, LED2, 0);

@@ -12,18 +12,47 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace {
 
+// What the camera sent and nobody has read yet: a string read from `head`
+// on. (A deque would allocate even while empty, and a fuzzer resets every
+// port for every input.)
+struct InputQueue {
+    std::string bytes;
+    std::size_t head = 0;
+
+    bool empty() const { return head == bytes.size(); }
+    std::size_t size() const { return bytes.size() - head; }
+    void clear()
+    {
+        bytes.clear();
+        head = 0;
+    }
+    unsigned char front() const { return static_cast<unsigned char>(bytes[head]); }
+    void popFront()
+    {
+        if (++head == bytes.size())
+            clear();
+    }
+    void append(const std::string &more)
+    {
+        if (head > 4096 && head * 2 > bytes.size()) {  // what was read goes, now and then
+            bytes.erase(0, head);
+            head = 0;
+        }
+        bytes += more;
+    }
+};
+
 struct MemoryPort {
     bool present = false;         // a device is plugged in behind the number
     bool open = false;
     bool hungUp = false;          // unplugged while open: failed until closed
-    std::deque<unsigned char> input;  // what the camera sent, not yet read
+    InputQueue input;             // what the camera sent, not yet read
     std::string written;          // everything accepted since the plug
     std::vector<MemoryWrite> writes;  // the same, one entry per ComWrt
     long long writeBudget = -1;   // bytes the cable still accepts, -1 = no limit
@@ -55,6 +84,7 @@ struct Ports {
     std::array<MemoryPort, kComMaxPort + 1> ports;  // index = COM number
     int callbacksPending = 0;
     unsigned long nextPosting = 1;  // numbers the queued calls, never reused
+    MemoryWriteObserver writeObserver = nullptr;
 };
 
 Ports &table()
@@ -82,6 +112,30 @@ int usable(const MemoryPort &p)
     if (!p.open)
         return kComNotOpen;
     return p.hungUp ? kComHangUp : 0;
+}
+
+// The prologue of every call on one port: the number checked (`invalid`
+// returned when it names no port), the ports locked, then call(table, port).
+template <typename Result, typename Call>
+Result onPort(int port, Result invalid, Call call)
+{
+    if (!validPort(port))
+        return invalid;
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    return call(t, t.ports[static_cast<std::size_t>(port)]);
+}
+
+// The same for the calls that need the port open and working: what is
+// wrong with it is returned instead of the call's result.
+template <typename Call>
+int onUsablePort(int port, Call call)
+{
+    return onPort(port, int(kComArgumentError), [&call](Ports &t, MemoryPort &p) {
+        if (const int state = usable(p))
+            return state;
+        return call(t, p);
+    });
 }
 
 void deliver(int port, unsigned long posting);
@@ -166,66 +220,55 @@ int opened(MemoryPort &p, int result)
 int memoryOpenComConfig(int port, const char * /*deviceName*/, long baudRate, int parity,
                         int dataBits, int stopBits, int, int)
 {
-    if (!validPort(port) || baudRate <= 0 || parity < 0 || parity > 2 || dataBits < 5
-        || dataBits > 8 || stopBits < 1 || stopBits > 2)
+    if (baudRate <= 0 || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 || stopBits < 1
+        || stopBits > 2)
         return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (p.open && !p.hungUp)
-        return opened(p, 0);  // reconfigured in place, callback kept
-    if (p.open)
-        dropCallback(t, p);  // a failed port is opened afresh without callback
-    if (!p.present) {
-        p.open = false;
-        return opened(p, kComNoDevice);
-    }
-    if (p.injectedErrno != 0) {
-        p.open = false;
-        return opened(p, p.injectedErrno == EBUSY ? kComBusy : kComSystemError);
-    }
-    p.open = true;
-    p.hungUp = false;
-    p.timeoutSeconds = 10.0;
-    return opened(p, 0);
+    return onPort(port, int(kComArgumentError), [](Ports &t, MemoryPort &p) {
+        if (p.open && !p.hungUp)
+            return opened(p, 0);  // reconfigured in place, callback kept
+        if (p.open)
+            dropCallback(t, p);  // a failed port is opened afresh without callback
+        if (!p.present) {
+            p.open = false;
+            return opened(p, kComNoDevice);
+        }
+        if (p.injectedErrno != 0) {
+            p.open = false;
+            return opened(p, p.injectedErrno == EBUSY ? kComBusy : kComSystemError);
+        }
+        p.open = true;
+        p.hungUp = false;
+        p.timeoutSeconds = 10.0;
+        return opened(p, 0);
+    });
 }
 
 int memoryCloseCom(int port)
 {
-    if (!validPort(port))
-        return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (!p.open)
-        return kComNotOpen;
-    dropCallback(t, p);
-    p.open = false;
-    p.hungUp = false;
-    p.input.clear();
-    return 0;
+    return onPort(port, int(kComArgumentError), [](Ports &t, MemoryPort &p) {
+        if (!p.open)
+            return int(kComNotOpen);
+        dropCallback(t, p);
+        p.open = false;
+        p.hungUp = false;
+        p.input.clear();
+        return 0;
+    });
 }
 
 int memorySetComTime(int port, double timeoutSeconds)
 {
-    if (!validPort(port) || !(timeoutSeconds >= 0.0))
+    if (!(timeoutSeconds >= 0.0))
         return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (const int state = usable(p))
-        return state;
-    p.timeoutSeconds = timeoutSeconds;
-    return 0;
+    return onUsablePort(port, [timeoutSeconds](Ports &, MemoryPort &p) {
+        p.timeoutSeconds = timeoutSeconds;
+        return 0;
+    });
 }
 
 int memoryCheckedPort(int port)
 {
-    if (!validPort(port))
-        return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    return usable(t.ports[static_cast<std::size_t>(port)]);
+    return onUsablePort(port, [](Ports &, MemoryPort &) { return 0; });
 }
 
 int memorySetMode(int port, int on)
@@ -235,54 +278,43 @@ int memorySetMode(int port, int on)
 
 int memoryFlushInQ(int port)
 {
-    if (!validPort(port))
-        return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (const int state = usable(p))
-        return state;
-    p.input.clear();
-    return 0;
+    return onUsablePort(port, [](Ports &, MemoryPort &p) {
+        p.input.clear();
+        return 0;
+    });
 }
 
 int memoryInstallComCallback(int port, int eventMask, int, int, ComCallbackPtr callback,
                              void *callbackData)
 {
-    if (!validPort(port) || eventMask < 0 || (eventMask != 0 && (eventMask & 1) == 0)
-        || (eventMask != 0 && !callback))
+    if (eventMask < 0 || (eventMask != 0 && (eventMask & 1) == 0) || (eventMask != 0 && !callback))
         return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (!p.open)
-        return kComNotOpen;
-    if (eventMask == 0) {
-        dropCallback(t, p);
+    return onPort(port, int(kComArgumentError), [=](Ports &t, MemoryPort &p) {
+        if (!p.open)
+            return int(kComNotOpen);
+        if (eventMask == 0) {
+            dropCallback(t, p);
+            return 0;
+        }
+        if (p.hungUp)
+            return int(kComHangUp);
+        if (!OnUiThread())
+            return int(kComArgumentError);  // callbacks are delivered on the UI thread only
+        p.callback = callback;
+        p.callbackData = callbackData;
+        postCallback(t, port);
         return 0;
-    }
-    if (p.hungUp)
-        return kComHangUp;
-    if (!OnUiThread())
-        return kComArgumentError;  // callbacks are delivered on the UI thread only
-    p.callback = callback;
-    p.callbackData = callbackData;
-    postCallback(t, port);
-    return 0;
+    });
 }
 
 int memoryGetInQLen(int port)
 {
-    if (!validPort(port))
-        return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    const MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (const int state = usable(p))
-        return state;
-    return static_cast<int>(p.input.size());
+    return onUsablePort(port,
+                        [](Ports &, MemoryPort &p) { return static_cast<int>(p.input.size()); });
 }
 
+// The one call that may wait (for the camera's next byte): it keeps its own
+// prologue, with a lock it can release while waiting.
 int memoryComRdByte(int port)
 {
     if (!validPort(port))
@@ -290,19 +322,23 @@ int memoryComRdByte(int port)
     Ports &t = table();
     std::unique_lock<std::mutex> lock(t.mutex);
     MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    const auto deadline = std::chrono::steady_clock::now()
-        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-              std::chrono::duration<double>(p.timeoutSeconds));
-    for (;;) {
-        if (const int state = usable(p))
-            return state;
-        if (!p.input.empty())
-            break;
-        if (t.arrived.wait_until(lock, deadline) == std::cv_status::timeout && p.input.empty())
-            return usable(p) ? usable(p) : kComTimeout;
+    if (const int state = usable(p))
+        return state;
+    if (p.input.empty()) {  // the clock is read only when there is a wait
+        const auto deadline = std::chrono::steady_clock::now()
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  std::chrono::duration<double>(p.timeoutSeconds));
+        for (;;) {
+            if (t.arrived.wait_until(lock, deadline) == std::cv_status::timeout && p.input.empty())
+                return usable(p) ? usable(p) : kComTimeout;
+            if (const int state = usable(p))
+                return state;
+            if (!p.input.empty())
+                break;
+        }
     }
     const unsigned char byte = p.input.front();
-    p.input.pop_front();
+    p.input.popFront();
     if (p.recording && !p.callbackReads.empty())
         p.callbackReads.back().push_back(static_cast<char>(byte));
     return byte;
@@ -310,27 +346,26 @@ int memoryComRdByte(int port)
 
 int memoryComWrt(int port, const char *buffer, int count)
 {
-    if (!validPort(port) || count < 0 || (count > 0 && !buffer))
+    if (count < 0 || (count > 0 && !buffer))
         return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (const int state = usable(p))
-        return state;
-    if (count == 0)
-        return 0;
-    long long accepted = count;
-    if (p.shortWriteLimit >= 0 && p.shortWriteLimit < accepted)
-        accepted = p.shortWriteLimit;
-    if (p.writeBudget >= 0 && p.writeBudget < accepted)
-        accepted = p.writeBudget;
-    if (p.writeBudget >= 0)
-        p.writeBudget -= accepted;
-    if (accepted == 0)
-        return kComTimeout;  // nothing went out within the time-out
-    p.written.append(buffer, static_cast<std::size_t>(accepted));
-    p.writes.push_back({std::string(buffer, static_cast<std::size_t>(accepted)), writerNumber()});
-    return static_cast<int>(accepted);
+    return onUsablePort(port, [=](Ports &t, MemoryPort &p) {
+        if (count == 0)
+            return 0;
+        long long accepted = count;
+        if (p.shortWriteLimit >= 0 && p.shortWriteLimit < accepted)
+            accepted = p.shortWriteLimit;
+        if (p.writeBudget >= 0 && p.writeBudget < accepted)
+            accepted = p.writeBudget;
+        if (p.writeBudget >= 0)
+            p.writeBudget -= accepted;
+        if (accepted == 0)
+            return int(kComTimeout);  // nothing went out within the time-out
+        p.written.append(buffer, static_cast<std::size_t>(accepted));
+        p.writes.push_back({std::string(buffer, static_cast<std::size_t>(accepted)), writerNumber()});
+        if (t.writeObserver)
+            t.writeObserver(port, p.writes.back());
+        return static_cast<int>(accepted);
+    });
 }
 
 int memoryComErrno(int port)
@@ -347,11 +382,10 @@ const char *memoryComDevicePath(int port)
 
 void memoryComInjectShortWrite(int port, int maxBytes)
 {
-    if (!validPort(port))
-        return;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    t.ports[static_cast<std::size_t>(port)].shortWriteLimit = maxBytes < 0 ? -1 : maxBytes;
+    onPort(port, 0, [maxBytes](Ports &, MemoryPort &p) {
+        p.shortWriteLimit = maxBytes < 0 ? -1 : maxBytes;
+        return 0;
+    });
 }
 
 // Runs on the UI thread; nothing when the port was closed, or its hang-up
@@ -381,75 +415,65 @@ void deliverHangUp(int port, unsigned long posting)
 
 int memoryGetComOpenFailure(int port, ComOpenFailure *failure)
 {
-    if (!validPort(port) || !failure)
+    if (!failure)
         return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    const MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    *failure = ComOpenFailure{};
-    failure->error = p.lastOpenResult;
-    if (p.lastOpenResult == kComSystemError || p.lastOpenResult == kComBusy) {
-        failure->systemErrno = p.injectedErrno;
-        std::snprintf(failure->holder, sizeof failure->holder, "%s", p.injectedHolder.c_str());
-        failure->holderPid = p.injectedHolderPid;
-    }
-    if (p.lastOpenResult != kComNoDevice)
-        std::snprintf(failure->device, sizeof failure->device, "memory:%d", port);
-    return 0;
+    return onPort(port, int(kComArgumentError), [=](Ports &, MemoryPort &p) {
+        *failure = ComOpenFailure{};
+        failure->error = p.lastOpenResult;
+        if (p.lastOpenResult == kComSystemError || p.lastOpenResult == kComBusy) {
+            failure->systemErrno = p.injectedErrno;
+            std::snprintf(failure->holder, sizeof failure->holder, "%s", p.injectedHolder.c_str());
+            failure->holderPid = p.injectedHolderPid;
+        }
+        if (p.lastOpenResult != kComNoDevice)
+            std::snprintf(failure->device, sizeof failure->device, "memory:%d", port);
+        return 0;
+    });
 }
 
 int memoryInstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackData)
 {
-    if (!validPort(port))
-        return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (!p.open)
-        return kComNotOpen;
-    p.hangUpPosting = 0;  // a call already queued is withdrawn
-    p.hangUpCallback = callback;
-    p.hangUpData = callback ? callbackData : nullptr;
-    return 0;
+    return onPort(port, int(kComArgumentError), [=](Ports &, MemoryPort &p) {
+        if (!p.open)
+            return int(kComNotOpen);
+        p.hangUpPosting = 0;  // a call already queued is withdrawn
+        p.hangUpCallback = callback;
+        p.hangUpData = callback ? callbackData : nullptr;
+        return 0;
+    });
 }
 
 void memoryComInjectOpenError(int port, int systemErrno, const char *holderProgram, int holderPid)
 {
-    if (!validPort(port))
-        return;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    p.injectedErrno = systemErrno;
-    p.injectedHolder = holderProgram ? holderProgram : "";
-    p.injectedHolderPid = holderPid;
+    onPort(port, 0, [=](Ports &, MemoryPort &p) {
+        p.injectedErrno = systemErrno;
+        p.injectedHolder = holderProgram ? holderProgram : "";
+        p.injectedHolderPid = holderPid;
+        return 0;
+    });
 }
 
 int memoryHoldComCallback(int port, int hold)
 {
-    if (!validPort(port) || (hold != 0 && hold != 1))
+    if (hold != 0 && hold != 1)
         return kComArgumentError;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (!p.open)
-        return kComNotOpen;
-    p.held = hold == 1;
-    if (!p.held) {
-        p.recording = p.inCallback;
-        postCallback(t, port);
-    }
-    return 0;
+    return onPort(port, int(kComArgumentError), [=](Ports &t, MemoryPort &p) {
+        if (!p.open)
+            return int(kComNotOpen);
+        p.held = hold == 1;
+        if (!p.held) {
+            p.recording = p.inCallback;
+            postCallback(t, port);
+        }
+        return 0;
+    });
 }
 
+// What a test reads of a port (nothing for a number that names none).
 template <typename Result, typename Read>
 Result readPort(int port, Read read)
 {
-    if (!validPort(port))
-        return Result();
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    return read(t.ports[static_cast<std::size_t>(port)]);
+    return onPort(port, Result(), [&read](Ports &, MemoryPort &p) { return read(p); });
 }
 
 } // namespace
@@ -480,53 +504,45 @@ void MemorySerialReset()
 
 void MemoryPortPlug(int port)
 {
-    if (!validPort(port))
-        return;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (p.present && !p.hungUp)
-        return;
-    p.present = true;
-    p.written.clear();
-    p.writes.clear();
-    p.writeBudget = -1;
-    p.callbackReads.clear();
+    onPort(port, 0, [](Ports &, MemoryPort &p) {
+        if (p.present && !p.hungUp)
+            return 0;
+        p.present = true;
+        p.written.clear();
+        p.writes.clear();
+        p.writeBudget = -1;
+        p.callbackReads.clear();
+        return 0;
+    });
 }
 
 void MemoryPortUnplug(int port)
 {
-    if (!validPort(port))
-        return;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    p.present = false;
-    p.input.clear();
-    if (p.open && !p.hungUp) {
-        p.hungUp = true;
-        // Once per open, from the event loop, as a real port reports it.
-        if (p.hangUpCallback) {
-            const unsigned long posting = t.nextPosting++;
-            p.hangUpPosting = posting;
-            platform::postToUiThread([port, posting] { deliverHangUp(port, posting); });
+    onPort(port, 0, [port](Ports &t, MemoryPort &p) {
+        p.present = false;
+        p.input.clear();
+        if (p.open && !p.hungUp) {
+            p.hungUp = true;
+            // Once per open, from the event loop, as a real port reports it.
+            if (p.hangUpCallback) {
+                const unsigned long posting = t.nextPosting++;
+                p.hangUpPosting = posting;
+                platform::postToUiThread([port, posting] { deliverHangUp(port, posting); });
+            }
         }
-    }
-    t.arrived.notify_all();
+        t.arrived.notify_all();
+        return 0;
+    });
 }
 
 void MemoryPortFeed(int port, const std::string &bytes)
 {
-    if (!validPort(port))
-        return;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (usable(p) != 0)
-        return;
-    p.input.insert(p.input.end(), bytes.begin(), bytes.end());
-    t.arrived.notify_all();
-    postCallback(t, port);
+    onUsablePort(port, [port, &bytes](Ports &t, MemoryPort &p) {
+        p.input.append(bytes);
+        t.arrived.notify_all();
+        postCallback(t, port);
+        return 0;
+    });
 }
 
 int MemoryPortWaiting(int port)
@@ -546,17 +562,32 @@ std::vector<MemoryWrite> MemoryPortWrites(int port)
 
 void MemoryPortWriteBudget(int port, long long bytes)
 {
-    if (!validPort(port))
-        return;
-    Ports &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    t.ports[static_cast<std::size_t>(port)].writeBudget = bytes < 0 ? -1 : bytes;
+    onPort(port, 0, [bytes](Ports &, MemoryPort &p) {
+        p.writeBudget = bytes < 0 ? -1 : bytes;
+        return 0;
+    });
 }
 
-std::vector<std::string> MemoryPortCallbackReads(int port)
+std::vector<std::string> MemoryPortCallbackReads(int port, std::size_t from)
 {
-    return readPort<std::vector<std::string>>(port,
-                                              [](const MemoryPort &p) { return p.callbackReads; });
+    return readPort<std::vector<std::string>>(port, [from](const MemoryPort &p) {
+        if (from >= p.callbackReads.size())
+            return std::vector<std::string>();
+        return std::vector<std::string>(p.callbackReads.begin() + static_cast<long>(from),
+                                        p.callbackReads.end());
+    });
+}
+
+std::size_t MemoryPortCallbackReadCount(int port)
+{
+    return readPort<std::size_t>(port, [](const MemoryPort &p) { return p.callbackReads.size(); });
+}
+
+void MemorySerialObserveWrites(MemoryWriteObserver observer)
+{
+    Ports &t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.writeObserver = observer;
 }
 
 int MemorySerialCallbacksPending()

@@ -14,6 +14,7 @@
 // Every function here may be called from any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -46,13 +47,22 @@ struct MemoryWrite {
 // Every ComWrt since the plug that got at least one byte through, in order.
 std::vector<MemoryWrite> MemoryPortWrites(int port);
 
+// Called for every ComWrt that got at least one byte through, on the
+// writing thread, as the cable takes it (nullptr: none). The observer runs
+// with the ports locked and must not call any function here.
+using MemoryWriteObserver = void (*)(int port, const MemoryWrite &write);
+void MemorySerialObserveWrites(MemoryWriteObserver observer);
+
 // The cable accepts `bytes` more bytes in all, then every write comes back
 // short (-1: no limit, the default).
 void MemoryPortWriteBudget(int port, long long bytes);
 
 // The bytes the program read with ComRdByte during each call of the
 // receive callback and the hold of the callback that call began
-// (HoldComCallback): one entry per chunk.
-std::vector<std::string> MemoryPortCallbackReads(int port);
+// (HoldComCallback): one entry per chunk, from entry `from` on (the last
+// one still grows while its chunk is being read).
+std::vector<std::string> MemoryPortCallbackReads(int port, std::size_t from = 0);
+// How many entries MemoryPortCallbackReads holds.
+std::size_t MemoryPortCallbackReadCount(int port);
 // Receive callbacks now running or posted and not yet run on any port.
 int MemorySerialCallbacksPending();

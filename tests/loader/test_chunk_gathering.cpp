@@ -168,10 +168,7 @@ private slots:
     // shows nothing of it, and the next Start listens afresh.
     void stopWhileABannerIsGathered()
     {
-        loader.bootloaderFound = 0;
-        loader.connectedPort = 0;
-        for (int &s : loader.portStatus)
-            s = 0;
+        ResetLoaderState(LoaderReset::Scan);
         MemoryPortPlug(2);
         EtatMarche(loader.panel);
         ResetTextBox(loader.panel, TEXTBOX, "");
@@ -195,10 +192,7 @@ private slots:
     // middle of its chunk, which is then never logged.
     void bannerElsewhereDropsTheOtherChunk()
     {
-        loader.bootloaderFound = 0;
-        loader.connectedPort = 0;
-        for (int &s : loader.portStatus)
-            s = 0;
+        ResetLoaderState(LoaderReset::Scan);
         MemoryPortPlug(2);
         MemoryPortPlug(5);
         EtatMarche(loader.panel);

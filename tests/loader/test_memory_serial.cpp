@@ -53,13 +53,7 @@ class MemorySerialTest : public QObject {
     // A fresh loader listening on memory ports 2 and 5, as after Start and Ok.
     void startScan()
     {
-        loader.connectedPort = 0;
-        loader.transferActive = 0;
-        loader.bootloaderFound = 0;
-        loader.startAcknowledged = 0;
-        loader.reportedStep = 0;
-        for (int &s : loader.portStatus)
-            s = 0;
+        ResetLoaderState(LoaderReset::Scan);
         MemoryPortPlug(2);
         MemoryPortPlug(5);
         EtatMarche(loader.panel);

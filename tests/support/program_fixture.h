@@ -46,18 +46,7 @@ inline QWidget *control(const char *name)
 // again in the same process.
 inline void freshProcessState()
 {
-    loader.connectedPort = 0;
-    loader.transferActive = 0;
-    loader.bootloaderFound = 0;
-    for (int &s : loader.portStatus)
-        s = 0;
-    loader.startAcknowledged = 0;
-    loader.language = 0;
-    loader.reportedStep = loader.displayedStep = 0;
-    loader.imageChecksum = 0;
-    loader.packageSizes[0] = loader.packageSizes[1] = 0;
-    loader.packageVersions[0] = loader.packageVersions[1] = 0.0;
-    loader.packageHeaderRead = 0;
+    ResetLoaderState(LoaderReset::Process);
 }
 
 inline int runProgram(const std::function<void()> &scenario)

@@ -1,0 +1,287 @@
+// The manual event loop: timers in a table ordered by moment, posted calls
+// from the run-time's queue, and a hand-shake that lets the pool's worker go
+// one stretch at a time.
+#include "manual_loop.h"
+
+#include "event_loop.h"
+#include "ui_queue.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace {
+
+struct Timer {
+    double period;  // seconds between calls; 0 for a single call
+    platform::TimerFunction fn;
+    void *data;
+};
+
+// Timers by (moment, order of start), so that two timers due at one moment
+// run in the order they were started. UI thread.
+std::map<std::pair<double, unsigned long>, int> schedule;
+std::map<int, std::pair<std::pair<double, unsigned long>, Timer>> timers;  // by id
+unsigned long nextOrder = 1;
+int nextTimerId = 1;
+
+std::atomic<double> clockSeconds{0.0};
+std::thread::id uiThread;
+int runDepth = 0;
+bool quitPending = false;
+int quitCode = 0;
+
+// The worker's hand-shake.
+struct Worker {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int waiting = 0;         // workers held at a pause or at their start
+    int grants = 0;          // stretches granted and not yet taken
+    unsigned long arrivals = 0;  // pauses reached and functions ended, ever
+    int freeRunning = 0;     // the UI thread waits for the pool: nothing is held
+    int running = 0;         // workers inside their function
+};
+
+Worker &worker()
+{
+    static Worker w;
+    return w;
+}
+
+bool manualOnUiThread()
+{
+    return std::this_thread::get_id() == uiThread;
+}
+
+// A worker reaches a pause: it waits there for the driver's grant.
+void holdWorker()
+{
+    Worker &w = worker();
+    std::unique_lock<std::mutex> lock(w.mutex);
+    if (w.freeRunning > 0)
+        return;
+    ++w.waiting;
+    ++w.arrivals;
+    w.changed.notify_all();
+    w.changed.wait(lock, [&w] { return w.grants > 0 || w.freeRunning > 0; });
+    if (w.grants > 0)
+        --w.grants;
+    --w.waiting;
+}
+
+void manualWorkerStarts()
+{
+    {
+        Worker &w = worker();
+        std::lock_guard<std::mutex> lock(w.mutex);
+        ++w.running;
+    }
+    holdWorker();
+}
+
+void manualWorkerEnds()
+{
+    Worker &w = worker();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    --w.running;
+    ++w.arrivals;
+    w.changed.notify_all();
+}
+
+void manualUiWaitsForWorker(bool waiting)
+{
+    Worker &w = worker();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.freeRunning += waiting ? 1 : -1;
+    if (w.freeRunning == 0)
+        w.grants = 0;  // a grant nobody took does not outlive the wait
+    w.changed.notify_all();
+}
+
+bool runOneDue()
+{
+    if (platform::uiCallsQueued()) {
+        DeliverQueuedUiCalls();
+        return true;
+    }
+    if (schedule.empty() || schedule.begin()->first.first > clockSeconds.load())
+        return false;
+    const int id = schedule.begin()->second;
+    schedule.erase(schedule.begin());
+    const auto it = timers.find(id);
+    const Timer timer = it->second.second;
+    if (timer.period > 0.0) {
+        const std::pair<double, unsigned long> key{it->second.first.first + timer.period, nextOrder++};
+        it->second.first = key;
+        schedule.emplace(key, id);
+    } else {
+        timers.erase(it);  // over: forgotten before the call, which may start another
+    }
+    timer.fn(timer.data);
+    return true;
+}
+
+int manualRun()
+{
+    if (!manualOnUiThread())
+        return -1;
+    ++runDepth;
+    for (;;) {
+        while (!quitPending && runOneDue()) {
+        }
+        if (quitPending || !ManualLoopAdvanceToNextTimer())
+            break;
+    }
+    --runDepth;
+    if (!quitPending)
+        return -1;  // nothing left that could ever end it
+    quitPending = false;
+    return quitCode;
+}
+
+void manualQuit(int returnCode)
+{
+    if (!manualOnUiThread()) {
+        platform::postToUiThread([returnCode] { manualQuit(returnCode); });
+        return;
+    }
+    quitPending = true;
+    quitCode = returnCode;
+}
+
+void manualWake() {}
+
+double manualNow()
+{
+    return clockSeconds.load();
+}
+
+// The UI thread's pause lets time pass (what falls due runs at the next
+// pump); the worker's is where the driver holds it.
+void manualSleep(double seconds)
+{
+    if (manualOnUiThread()) {
+        if (seconds > 0.0)
+            clockSeconds.store(clockSeconds.load() + seconds);
+        return;
+    }
+    holdWorker();
+}
+
+int manualStartTimer(double seconds, bool repeat, platform::TimerFunction fn, void *data)
+{
+    if (!fn || !manualOnUiThread())
+        return 0;
+    const int id = nextTimerId;
+    nextTimerId = nextTimerId == 0x7fffffff ? 1 : nextTimerId + 1;
+    const double delay = seconds > 0.0 ? seconds : 0.0;
+    // A repeating timer of no period would hold the clock forever.
+    const double period = repeat ? (delay > 1e-6 ? delay : 1e-6) : 0.0;
+    const std::pair<double, unsigned long> key{clockSeconds.load() + delay, nextOrder++};
+    timers[id] = {key, Timer{period, fn, data}};
+    schedule.emplace(key, id);
+    return id;
+}
+
+void manualStopTimer(int id)
+{
+    const auto it = timers.find(id);
+    if (it == timers.end())
+        return;
+    schedule.erase(it->second.first);
+    timers.erase(it);
+}
+
+const platform::EventLoopBackend kManualLoop = {
+    manualOnUiThread, manualRun,         manualQuit,          manualWake,
+    manualNow,        manualSleep,       manualStartTimer,    manualStopTimer,
+    manualWorkerStarts, manualWorkerEnds, manualUiWaitsForWorker,
+};
+
+} // namespace
+
+void UseManualLoop(bool on)
+{
+    if (on) {
+        uiThread = std::this_thread::get_id();
+        ManualLoopReset();
+    }
+    platform::selectEventLoop(on ? &kManualLoop : nullptr);
+}
+
+void ManualLoopReset()
+{
+    schedule.clear();
+    timers.clear();
+    clockSeconds.store(0.0);
+    quitPending = false;
+    quitCode = 0;
+}
+
+double ManualLoopNow()
+{
+    return clockSeconds.load();
+}
+
+int ManualLoopRunDue()
+{
+    int ran = 0;
+    while (runOneDue())
+        ++ran;
+    return ran;
+}
+
+int ManualLoopAdvance(double seconds)
+{
+    const double end = clockSeconds.load() + (seconds > 0.0 ? seconds : 0.0);
+    int ran = ManualLoopRunDue();
+    while (!schedule.empty() && schedule.begin()->first.first <= end) {
+        if (schedule.begin()->first.first > clockSeconds.load())
+            clockSeconds.store(schedule.begin()->first.first);
+        ran += ManualLoopRunDue();
+    }
+    if (end > clockSeconds.load())
+        clockSeconds.store(end);
+    return ran + ManualLoopRunDue();
+}
+
+bool ManualLoopAdvanceToNextTimer()
+{
+    if (schedule.empty())
+        return false;
+    if (schedule.begin()->first.first > clockSeconds.load())
+        clockSeconds.store(schedule.begin()->first.first);
+    ManualLoopRunDue();
+    return true;
+}
+
+int ManualLoopTimers()
+{
+    return static_cast<int>(timers.size());
+}
+
+bool ManualLoopStepWorker(double patienceSeconds)
+{
+    Worker &w = worker();
+    std::unique_lock<std::mutex> lock(w.mutex);
+    const auto patience = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(patienceSeconds > 0.0 ? patienceSeconds : 0.0));
+    if (!w.changed.wait_for(lock, patience, [&w] { return w.waiting > 0; }))
+        return false;
+    const unsigned long before = w.arrivals;
+    ++w.grants;
+    w.changed.notify_all();
+    w.changed.wait(lock, [&w, before] { return w.arrivals != before; });
+    return true;
+}
+
+int ManualLoopWorkersRunning()
+{
+    Worker &w = worker();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    return w.running;
+}
