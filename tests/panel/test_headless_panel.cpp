@@ -8,6 +8,7 @@
 #include "runtime.h"
 #include "popups.h"
 #include "ui_constants.h"
+#include "delivered_events.h"
 
 #include "callback_names.h"
 #include "event_loop.h"
@@ -93,53 +94,6 @@ const platform::EventLoopBackend kManualLoop = {
     [] {},
     [](bool) {},
 };
-
-// ---------------------------------------------------------------------------
-// What reaches the program.
-
-struct Delivered {
-    int panel;
-    int control;  // 0 for the panel's own events
-    int event;
-    bool operator==(const Delivered &o) const
-    {
-        return panel == o.panel && control == o.control && event == o.event;
-    }
-};
-
-std::vector<Delivered> delivered;
-std::function<void(const Delivered &)> onEvent;
-
-int recordControl(int panel, int control, int event, void *, int, int)
-{
-    delivered.push_back({panel, control, event});
-    if (onEvent)
-        onEvent(delivered.back());
-    return 0;
-}
-
-int recordPanel(int panel, int event, void *, int, int)
-{
-    delivered.push_back({panel, 0, event});
-    if (onEvent)
-        onEvent(delivered.back());
-    return 0;
-}
-
-int countOf(int control, int event)
-{
-    int n = 0;
-    for (const Delivered &d : delivered)
-        n += d.control == control && d.event == event;
-    return n;
-}
-
-std::string textOf(int panel, int control)
-{
-    std::string text;
-    GetCtrlVal(panel, control, &text);
-    return text;
-}
 
 const int kNoValue = INT_MIN;  // marks a control that holds no int
 

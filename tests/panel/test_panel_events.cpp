@@ -7,6 +7,7 @@
 #include "panel_fixture.h"
 #include "popup_helper.h"
 #include "ui_constants.h"
+#include "delivered_events.h"
 
 #include "widgets/picture_ring.h"
 
@@ -20,50 +21,6 @@
 #include <vector>
 
 namespace {
-
-struct Delivered {
-    int panel;
-    int control;  // 0 for the panel's own events
-    int event;
-    bool operator==(const Delivered &o) const
-    {
-        return panel == o.panel && control == o.control && event == o.event;
-    }
-};
-
-std::vector<Delivered> delivered;         // every callback, in order
-std::function<void(const Delivered &)> onEvent;  // what a test's program does on one
-
-int recordControl(int panel, int control, int event, void *, int, int)
-{
-    delivered.push_back({panel, control, event});
-    if (onEvent)
-        onEvent(delivered.back());
-    return 0;
-}
-
-int recordPanel(int panel, int event, void *, int, int)
-{
-    delivered.push_back({panel, 0, event});
-    if (onEvent)
-        onEvent(delivered.back());
-    return 0;
-}
-
-int countOf(int control, int event)
-{
-    int n = 0;
-    for (const Delivered &d : delivered)
-        n += d.control == control && d.event == event;
-    return n;
-}
-
-std::string textOf(int panel, int control)
-{
-    std::string text;
-    GetCtrlVal(panel, control, &text);
-    return text;
-}
 
 // Counts the paints a widget receives.
 class PaintCounter : public QObject {
