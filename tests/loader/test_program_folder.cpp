@@ -75,20 +75,6 @@ QString folderOfLength(const QString &base, int length)
     return folder;
 }
 
-bool putSocketAt(const QString &path)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = path.toLocal8Bit();
-    if (fd < 0 || name.size() >= int(sizeof address.sun_path))
-        return false;
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound;
-}
-
 QString cameraHeader(const QByteArray &image)
 {
     return QString::asprintf("%08X%08X", static_cast<unsigned>(image.size()), referenceChecksum(image));

@@ -6,8 +6,11 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <cstring>
 #include <linux/capability.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 inline QByteArray randomImage(int size, quint32 seed)
@@ -81,3 +84,19 @@ public:
         return f.exists() && !f.open(QIODevice::ReadOnly);
     }
 };
+
+// A Unix socket bound at `path`, left there: one more thing that is not a
+// regular file where a package is looked for.
+inline bool putSocketAt(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = path.toLocal8Bit();
+    if (fd < 0 || name.size() >= int(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
