@@ -2,11 +2,13 @@
 // the log cut into lines, the progress line's pace, the command line.
 #include "options.h"
 #include "report.h"
+#include "desktop_locale.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
 
+#include <clocale>
 #include <cstdio>
 #include <string>
 
@@ -128,6 +130,24 @@ private slots:
             const char *argv[] = {"quorvel-flash", bad};
             QVERIFY2(!parseFlashOptions(2, argv, &o).empty(), bad);
         }
+    }
+
+    // A French desktop writes "2,5"; the command line still means 2.5 by
+    // "2.5", as scripts write it, and refuses "2,5".
+    void commandLineUnderAFrenchDesktop()
+    {
+        QVERIFY(desktop::compileLocale("fr_FR.UTF-8"));
+        const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+        QVERIFY(std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"));
+        FlashOptions dot, comma;
+        const char *withDot[] = {"quorvel-flash", "--wait=2.5"};
+        const char *withComma[] = {"quorvel-flash", "--wait=2,5"};
+        const std::string dotError = parseFlashOptions(2, withDot, &dot);
+        const std::string commaError = parseFlashOptions(2, withComma, &comma);
+        std::setlocale(LC_NUMERIC, before.c_str());
+        QCOMPARE(dotError, std::string());
+        QCOMPARE(dot.waitSeconds, 2.5);
+        QVERIFY(!commaError.empty());
     }
 };
 

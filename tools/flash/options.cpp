@@ -1,9 +1,9 @@
 // The command line of quorvel-flash.
 #include "options.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <system_error>
 
 const char kFlashUsage[] =
     "Usage: quorvel-flash [--package FILE] [--port DEVICE]... [--wait SECONDS]\n"
@@ -72,11 +72,12 @@ std::string parseFlashOptions(int argc, const char *const *argv, FlashOptions *o
                 return "at most 49 --port devices";
             options->ports.push_back(value);
         } else if (name == "--wait") {
-            char *end = nullptr;
-            errno = 0;
-            const double seconds = std::strtod(value.c_str(), &end);
-            if (value.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds) || seconds < 0
-                || seconds > 1e6)
+            // Read as C reads it whatever the desktop's locale: "2.5", never "2,5".
+            double seconds = 0.0;
+            const char *const last = value.data() + value.size();
+            const auto read = std::from_chars(value.data(), last, seconds);
+            if (value.empty() || read.ec != std::errc() || read.ptr != last || !std::isfinite(seconds)
+                || seconds < 0 || seconds > 1e6)
                 return "--wait needs a number of seconds";
             options->waitSeconds = seconds;
         } else if (name == "--french") {
