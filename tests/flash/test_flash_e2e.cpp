@@ -109,6 +109,9 @@ private slots:
 
         const Run run = flashOnce({"--package", package, "--port", QString::fromStdString(camera.devicePath())});
         QCOMPARE(run.code, 0);
+        // A rebooting camera records its verdict as it closes the line, which
+        // may be a moment after quorvel-flash has seen the hang-up and left.
+        QVERIFY(camera.waitForFinished(std::chrono::seconds(10)));
         const SimCameraReport report = camera.report();
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(report.image.data()), int(report.image.size())),
                  product == "RZ4417" ? image0 : image1);
