@@ -12,6 +12,7 @@
 #include "loader_state.h"
 #include "messages.h"
 #include "numbers.h"
+#include "outcome.h"
 #include "platform.h"
 #include "ports.h"
 #include "progress.h"
@@ -75,6 +76,16 @@ void GestionStart(int panel)
 
 void GestionStop(int panel)
 {
+    // A camera that has reported its flash written has been updated, even
+    // when the operator presses Stop before the panel has shown it.
+    if (!releasingOtherPorts && loader.connectedPort != 0 && loader.reportedStep == kStepWritten) {
+        FinMiseAJourReussie(panel, TIMER);
+        EtatRepos(panel);
+        SetWaitCursor(0);
+        return;
+    }
+    if (!releasingOtherPorts)
+        DeciderIssue(UpdateOutcome::Stopped);  // kept under a verdict already given
     if (loader.transferActive) {
         // Cleared first: the worker tests it before every block and leaves;
         // the port is closed only once the worker has returned.
@@ -187,6 +198,7 @@ int Sortir(int panel, int event, void * /*callbackData*/, int /*eventData1*/, in
 int EnvoiStart()
 {
     const int panel = loader.panel;
+    OublierIssue();  // a camera connected: its update has no outcome yet
     releasingOtherPorts = true;
     Transfert(panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
     releasingOtherPorts = false;
@@ -200,6 +212,7 @@ int EnvoiStart()
     // will not answer, and a stray "START OK" must not bring it a header
     // and an image it never asked for. The update ends here.
     if (sent != startLength) {
+        DeciderIssue(UpdateOutcome::SendFailed);
         SetCtrlVal(panel, TEXTBOX, Msg(MSG_ABORTED, loader.language));
         ArretCom();
         return 0;
@@ -232,6 +245,7 @@ int EnvoiStart()
     loader.reportedStep = kStepNone;
     loader.displayedStep = kStepNone;
     loader.startAcknowledged = 0;
+    loader.headerSent = 0;
     return 0;
 }
 
@@ -269,6 +283,7 @@ void CameraDeconnectee()
         FinMiseAJourReussie(loader.panel, TIMER);
         return;
     }
+    DeciderIssue(UpdateOutcome::Disconnected);
     SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_CAMERA_DISCONNECTED, loader.language));
     // The Stop handler stops the worker first (it fails its writes now and
     // leaves), then ArretCom closes the port, whether or not the image was

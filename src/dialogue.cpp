@@ -9,6 +9,7 @@
 #include "control.h"
 #include "loader_state.h"
 #include "messages.h"
+#include "outcome.h"
 #include "package.h"
 #include "platform.h"
 #include "streaming.h"
@@ -55,6 +56,7 @@ void refuserProduitInconnu(int portNumber, const char *chunk)
     loader.productIndex = -1;
     loader.transferActive = 0;
     loader.connectedPort = portNumber;
+    DeciderIssue(UpdateOutcome::UnknownProduct);
     ArretCom();
     const char *message = Msg(MSG_UNKNOWN_PRODUCT, loader.language);
     SetWaitCursor(0);
@@ -77,6 +79,7 @@ void examinerBanniere(int portNumber, const char *chunk)
 // says the transfer was aborted and the update ends.
 void abandonnerMiseAJour()
 {
+    DeciderIssue(UpdateOutcome::SendFailed);
     loader.transferActive = 0;
     AbandonPool();
     SetCtrlVal(loader.panel, TEXTBOX, Msg(MSG_ABORTED, loader.language));
@@ -99,6 +102,7 @@ bool accepterStartOk(const char *chunk)
     AbandonPool();
     if (const int loaded = ChecksumFichier(loader.productIndex); loaded != 0) {
         // No header and no byte of a partial image may reach the camera.
+        DeciderIssue(UpdateOutcome::PackageRefused);
         SetCtrlVal(loader.panel, TEXTBOX, chunk);
         SetCtrlVal(loader.panel, TEXTBOX,
                    Msg(loaded == kPackageChanged ? MSG_PACKAGE_CHANGED : MSG_BAD_IMAGE,
@@ -128,6 +132,7 @@ bool accepterStartOk(const char *chunk)
         abandonnerMiseAJour();
         return true;
     }
+    loader.headerSent = 1;
 
     loader.workerRunning = true;
     if (CmtScheduleThreadPoolFunction(loader.threadPool, EnvoiRS, nullptr, nullptr) != 0) {
@@ -152,6 +157,8 @@ void traiterReponse(const char *chunk)
         loader.reportedStep = kStepWritten;
     } else if (ContientMot(chunk, "ERROR")) {
         loader.transferActive = 0;  // the worker stops after its current block
+        if (loader.connectedPort != 0)  // the connected camera's own refusal
+            DeciderIssue(UpdateOutcome::CameraError);
     }
     SetCtrlVal(loader.panel, TEXTBOX, chunk);
     ProcessDrawEvents();

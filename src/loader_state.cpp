@@ -2,6 +2,7 @@
 #include "loader_state.h"
 
 #include "control.h"
+#include "outcome.h"
 
 #include <cstdlib>
 
@@ -16,8 +17,10 @@ void ResetLoaderState(LoaderReset what)
     for (int &status : loader.portStatus)
         status = 0;
     loader.startAcknowledged = 0;
+    loader.headerSent = 0;
     loader.productIndex = -1;
     loader.reportedStep = loader.displayedStep = kStepNone;
+    OublierIssue();
     if (what == LoaderReset::Scan)
         return;
 

@@ -25,6 +25,7 @@ struct LoaderState {
     int bootloaderFound = 0;                 // a banner was accepted; later banners are only logged (UI)
     int portStatus[kComPortCount] = {};      // result of the last open per COM: 0 open, negative not open (UI)
     int startAcknowledged = 0;               // the camera's "START OK" to this update's START was acted on (UI)
+    int headerSent = 0;                      // the size-and-checksum header went out whole for this update (UI)
 
     // --- camera and package ---
     char productName[kProductNameSize] = ""; // identifier found in the banner, "UNKNOWN" from start-up (UI)

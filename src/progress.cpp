@@ -4,6 +4,7 @@
 #include "control.h"
 #include "loader_state.h"
 #include "messages.h"
+#include "outcome.h"
 #include "platform.h"
 #include "ui_constants.h"
 
@@ -17,6 +18,7 @@ constexpr int kGreen = 0x00FF00;
 
 void FinMiseAJourReussie(int panel, int timerControl)
 {
+    DeciderIssue(UpdateOutcome::Success);
     // A camera may report its flash written while the image still goes out.
     // The worker stops first, so that what it logs as it leaves ("Transfer
     // aborted!") comes before the verdict, never after it.

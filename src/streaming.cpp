@@ -4,6 +4,7 @@
 
 #include "loader_state.h"
 #include "messages.h"
+#include "outcome.h"
 #include "platform.h"
 #include "ui_constants.h"
 
@@ -32,6 +33,10 @@ int EnvoiRS(void * /*functionData*/)
             loader.bytesSent += count;
         const uint32_t sent = static_cast<uint32_t>(loader.bytesSent.load());
         if (count != static_cast<int>(length) || length < kBlockSize) {
+            // A short write the loader did not ask for (Stop and "ERROR"
+            // clear transferActive first, and their verdict stands).
+            if (count != static_cast<int>(length) && loader.transferActive)
+                DeciderIssue(UpdateOutcome::SendFailed);
             loader.transferActive = 0;  // short write, or the last block
         } else {
             position += kBlockSize;

@@ -1,6 +1,6 @@
-// One update on the window-less panel. What it prints and how it ends come
-// from what the panel shows: the log's lines, the slide, the LEDs, the
-// catalogue's texts for success, disconnection and refusal.
+// One update on the window-less panel. What it prints comes from what the
+// panel shows (the log's lines, the slide, the LEDs); how it ends comes from
+// the outcome the loader decided, never from text on the line or in the log.
 #include "session.h"
 
 #include "callback_names.h"
@@ -8,6 +8,7 @@
 #include "dialogue.h"
 #include "loader_state.h"
 #include "messages.h"
+#include "outcome.h"
 #include "package.h"
 #include "panel_headless.h"
 #include "platform.h"
@@ -140,8 +141,6 @@ private:
         return buttons.numbers.empty() ? 1 : buttons.numbers.front();
     }
 
-    bool is(const std::string &text, MessageId id) const { return text == Msg(id, loader.language); }
-
     void observe(const headless::PanelChange &change)
     {
         if (change.panel != panel)
@@ -153,12 +152,14 @@ private:
                 const std::string text = textOf(change.value);
                 reporter.logAppended(text);
                 followSteps();
-                judge(text);
             }
+            judge();
             return;
         }
-        if (change.kind != headless::PanelChangeKind::Value)
+        if (change.kind != headless::PanelChangeKind::Value) {
+            judge();
             return;
+        }
         switch (change.control) {
         case BOOT:
             if (intOf(change.value) == 1)
@@ -183,6 +184,7 @@ private:
         default:
             break;
         }
+        judge();
     }
 
     void showProgress()
@@ -222,11 +224,11 @@ private:
         }
     }
 
-    // The log says how the update ends.
-    void judge(const std::string &text)
+    // The header event once the loader has sent it whole; the end once the
+    // loader has decided how the update ended.
+    void judge()
     {
-        if (is(text, MSG_TRANSFERRING)) {
-            // The worker starts only once the header has gone out whole.
+        if (!transferring && loader.headerSent) {
             transferring = true;
             const int index = loader.productIndex;
             const uint32_t size = static_cast<uint32_t>(loader.imageSize.load());
@@ -238,27 +240,36 @@ private:
                                       {"size", static_cast<qint64>(size)},
                                       {"checksum", hex8(checksum)},
                                       {"text", header}});
-        } else if (is(text, MSG_ERASING_LOG)) {
-            // the LED's change says it
-        } else if (is(text, MSG_SUCCESS)) {
+        }
+        switch (IssueMiseAJour()) {
+        case UpdateOutcome::Success:
             end(kExitWritten, trimmed(Msg(MSG_SUCCESS, loader.language)));
-        } else if (is(text, MSG_CAMERA_DISCONNECTED)) {
+            break;
+        case UpdateOutcome::CameraError:
+            end(kExitFailed, "the camera answered ERROR");
+            break;
+        case UpdateOutcome::Disconnected:
             end(kExitDisconnected, trimmed(Msg(MSG_CAMERA_DISCONNECTED, loader.language)));
-        } else if (is(text, MSG_BAD_IMAGE) || is(text, MSG_PACKAGE_CHANGED)) {
-            end(kExitRefused, trimmed(text.c_str()));
-        } else if (is(text, MSG_ABORTED)) {
+            break;
+        case UpdateOutcome::PackageRefused:
+            end(kExitRefused, "the image could not be read from the package as it was at start-up: nothing was sent");
+            break;
+        case UpdateOutcome::SendFailed:
             // A camera pulled mid-stream fails the worker's write before the
-            // port watch sees it go: the disconnection, logged within the
-            // grace, is the truer reason.
+            // hang-up is seen: a disconnection or the camera's ERROR decided
+            // within the grace is the truer reason.
             if (!abortPending) {
                 abortPending = true;
-                const std::string why = trimmed(text.c_str());
-                QTimer::singleShot(kAbortGraceMs, [this, why] { end(kExitFailed, why); });
+                QTimer::singleShot(kAbortGraceMs, [this] {
+                    if (IssueMiseAJour() == UpdateOutcome::SendFailed)
+                        end(kExitFailed, trimmed(Msg(MSG_ABORTED, loader.language)));
+                });
             }
-        } else if (loader.connectedPort != 0 && loader.reportedStep != kStepWritten
-                   && ContientMot(text.c_str(), "ERROR")) {
-            // The camera's own refusal: the worker leaves after its block.
-            end(kExitFailed, "the camera answered: " + trimmed(text.c_str()));
+            break;
+        case UpdateOutcome::None:
+        case UpdateOutcome::Stopped:         // only ours: end() pressed Stop
+        case UpdateOutcome::UnknownProduct:  // the popup's Ok starts the scan again
+            break;
         }
     }
 
