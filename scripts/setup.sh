@@ -11,6 +11,7 @@ packages=(
   dpkg-dev lintian librsvg2-bin desktop-file-utils appstream
   locales
   clang-14 libclang-rt-14-dev libx11-dev
+  nlohmann-json3-dev
 )
 
 missing=()
