@@ -8,6 +8,8 @@
 #include "loader_state.h"
 #include "platform.h"
 
+#include <cstdint>
+
 namespace {
 
 constexpr double kPausePerByte = 0.001;
@@ -82,14 +84,14 @@ void lire(int port)
         ahead = kLongestChunk - c.count;
     const double next = c.start + (c.bytesRead + ahead) * kPausePerByte;
     c.delayedCall = PostDelayedCall(next - now, poursuivre,
-                                    reinterpret_cast<void *>(static_cast<long>(port)));
+                                    reinterpret_cast<void *>(static_cast<std::intptr_t>(port)));
     if (c.delayedCall <= 0)  // no timer left: end the chunk rather than lose the port
         finir(port);
 }
 
 void poursuivre(void *portAsData)
 {
-    const int port = static_cast<int>(reinterpret_cast<long>(portAsData));
+    const int port = static_cast<int>(reinterpret_cast<std::intptr_t>(portAsData));
     if (!portSuivi(port) || !collectes[port].active)
         return;
     collectes[port].delayedCall = 0;

@@ -821,6 +821,8 @@ int posixInstallComHangUpCallback(int port, ComCallbackPtr callback, void *callb
 
 #include "serial_backend.h"
 
+namespace {
+
 const SerialBackend kPosixSerialBackend = {
     posixOpenComConfig, posixCloseCom,   posixSetComTime,         posixSetXMode,
     posixSetCTSMode,    posixFlushInQ,   posixFlushOutQ,          posixInstallComCallback,
@@ -828,3 +830,10 @@ const SerialBackend kPosixSerialBackend = {
     posixComDevicePath, posixComInjectShortWrite, posixGetComOpenFailure,
     posixInstallComHangUpCallback, posixComInjectOpenError, posixHoldComCallback,
 };
+
+} // namespace
+
+const SerialBackend *systemSerialBackend()
+{
+    return &kPosixSerialBackend;
+}
