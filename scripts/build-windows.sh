@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds quorvel-flash.exe, quorvel-pack.exe and quorvel-ports.exe for
 # 64-bit Windows with MinGW-w64, statically (no DLL beyond Windows' own),
-# into build-windows/, and packs them with the README's Windows section and
-# the manual pages as text into dist/quorvel-<version>-windows-x86_64.zip.
+# into build-windows/, and packs them with the README's Windows section, the
+# manual pages as text and the licences of the code they carry into
+# dist/quorvel-<version>-windows-x86_64.zip.
 # The window is not built here: Debian has no Qt for Windows (see
 # docs/windows.md for building it on Windows).
 set -euo pipefail
@@ -45,6 +46,17 @@ awk '/^## On Windows/{on=1; print; next} on && /^## /{exit} on' "$root/README.md
 for page in quorvel-flash quorvel-pack quorvel-ports; do
   MANWIDTH=80 man -l "$root/packaging/$page.1" 2>/dev/null | col -bx | sed 's/$/\r/' >"$stage/manual/$page.txt"
 done
+# What the programs carry of others' code, statically linked: nlohmann/json
+# and the MinGW-w64 run-time (winpthreads among it), with their licences.
+{
+  echo "quorvel-flash.exe contains nlohmann/json; every .exe contains the MinGW-w64 run-time."
+  echo
+  echo "=== nlohmann/json (Debian's nlohmann-json3-dev) ==="
+  cat /usr/share/doc/nlohmann-json3-dev/copyright
+  echo
+  echo "=== MinGW-w64 (Debian's mingw-w64-x86-64-dev) ==="
+  cat /usr/share/doc/mingw-w64-x86-64-dev/copyright
+} | sed 's/$/\r/' >"$stage/THIRD-PARTY.txt"
 mkdir -p "$root/dist"
 zip="$root/dist/quorvel-$version-windows-x86_64.zip"
 rm -f "$zip"

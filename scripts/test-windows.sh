@@ -25,7 +25,7 @@
 #   takes any failure on an open port as the hang-up, so both are covered by
 #   one path, but only Wine's code is seen here.
 # - "In use by another program": Wine lets two programs open one port, so
-#   a held port is stood in for by a node Wine cannot open (case 4); what is
+#   a held port is stood in for by a folder Wine cannot open (case 4); what is
 #   proven is the loader's answer to ERROR_ACCESS_DENIED, not Windows' refusal.
 # - HKLM\HARDWARE\DEVICEMAP\SERIALCOMM lists only the ports Wine found at its
 #   start; the linked ones are found by their DOS names (QueryDosDevice).
@@ -157,11 +157,12 @@ run_case "camera unplugged after 20000 bytes" 7 4 --hang-up-after 20000
 # port with ERROR_ACCESS_DENIED, which the loader logs as "in use by another
 # program" and keeps trying. Wine does not refuse a second open of a port
 # (and a Linux holder's TIOCEXCL does not stop root), so here the COM name is
-# linked to a node the kernel refuses to open for writing, even to root (a
-# read-only sysfs attribute): Wine answers ERROR_ACCESS_DENIED, as Windows
-# does for a held port. On Linux the device is held for real (flock).
+# linked to a folder, which Wine, like Windows, refuses to open as a file
+# with ERROR_ACCESS_DENIED, the answer Windows gives for a held port. On
+# Linux the device is held for real (flock).
 echo "4. busy port"
-ln -sfn /sys/class/tty/tty0/dev "$WINEPREFIX/dosdevices/com8"
+mkdir -p "$work/folder"
+ln -sfn "$work/folder" "$WINEPREFIX/dosdevices/com8"
 code=0
 flash_exe --port COM8 --package "$package" --wait 4 >"$work/busy.out" 2>&1 || code=$?
 rm -f "$WINEPREFIX/dosdevices/com8"
