@@ -126,17 +126,19 @@ run_case() {
 }
 
 # 1. A whole update on COM7: the camera checks the size and the checksum of
-# what it received against the header, byte for byte.
+# what it received against the header, and what it took is compared with
+# the image byte for byte.
 echo "1. whole update on COM7"
-camera 7 || true
+camera 7 --save-image "$work/received7.bin" || true
 code=0
 flash_exe --port COM7 --package "$package" --wait 20 >"$work/update.out" 2>"$work/update.err" || code=$?
 stop_cameras
 sed 's/^/    /' "$work/update.out"
 sed 's/^/    camera: /' "$work/cam7.log"
 if [ "$code" = 0 ] && grep -q "image received: 70000 bytes, checksum 0x[0-9A-F]* matches" "$work/cam7.log" \
-   && grep -q "verdict: OK" "$work/cam7.log" && grep -q "success COM7 (COM7) RZ4417" "$work/update.out"; then
-  pass "whole update on COM7: exit 0, the camera received 70000 bytes whose checksum matches"
+   && grep -q "verdict: OK" "$work/cam7.log" && grep -q "success COM7 (COM7) RZ4417" "$work/update.out" \
+   && cmp -s "$work/received7.bin" "$work/image0"; then
+  pass "whole update on COM7: exit 0, the camera took the 70000 bytes of the image, exact to the byte"
 else
   fail "whole update on COM7: exit $code"
   sed 's/^/    /' "$work/update.err"
@@ -184,7 +186,7 @@ fi
 
 # 5. Three cameras, three processes, at once.
 echo "5. three cameras at once"
-for n in 3 4 5; do camera "$n" --rate 20000 || true; done
+for n in 3 4 5; do camera "$n" --rate 20000 --save-image "$work/received$n.bin" || true; done
 three=()
 for n in 3 4 5; do
   (cd "$work" && timeout 120 "$wine" ./quorvel-flash.exe --port "COM$n" --package "$package" --wait 30 >"$work/three$n.out" 2>&1) &
@@ -194,14 +196,17 @@ for i in 0 1 2; do
   n=$((i + 3))
   code=0
   wait "${three[$i]}" || code=$?
-  if [ "$code" = 0 ] && grep -q "verdict: OK" "$work/cam$n.log"; then
-    pass "COM$n of three: exit 0, $(grep -o "image received.*" "$work/cam$n.log")"
+  codes[$n]=$code
+done
+stop_cameras
+for n in 3 4 5; do
+  if [ "${codes[$n]}" = 0 ] && grep -q "verdict: OK" "$work/cam$n.log" && cmp -s "$work/received$n.bin" "$work/image0"; then
+    pass "COM$n of three: exit 0, $(grep -o "image received.*" "$work/cam$n.log"), exact to the byte"
   else
-    fail "COM$n of three: exit $code"
+    fail "COM$n of three: exit ${codes[$n]}"
     sed 's/^/    /' "$work/three$n.out" "$work/cam$n.log"
   fi
 done
-stop_cameras
 
 # 6. quorvel-pack.exe: create makes the same bytes as on Linux, inspect
 # reads it the same way.
