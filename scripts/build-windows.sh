@@ -30,7 +30,7 @@ exes=("$out/tools/flash/quorvel-flash.exe" "$out/tools/pack/quorvel-pack.exe" "$
 for exe in "${exes[@]}"; do
   x86_64-w64-mingw32-strip "$exe"
   # Only Windows' own DLLs: a MinGW run-time DLL here would be missing on the bench.
-  if x86_64-w64-mingw32-objdump -p "$exe" | grep "DLL Name" | grep -viE "KERNEL32|ADVAPI32|WINMM|msvcrt|api-ms-win-crt|USER32|ucrtbase"; then
+  if x86_64-w64-mingw32-objdump -p "$exe" | grep "DLL Name" | grep -viE "KERNEL32|ADVAPI32|WINMM|SETUPAPI|msvcrt|api-ms-win-crt|USER32|ucrtbase"; then
     echo "build-windows: $exe needs a DLL Windows does not have" >&2
     exit 1
   fi

@@ -6,7 +6,9 @@
 // name for (QueryDosDevice), and the COM1..COM49 that answer an open as a
 // port that exists (free or held): a port that appeared after the registry
 // was written, and under Wine one linked in the prefix's dosdevices, is
-// found all the same.
+// found all the same. SetupAPI adds what the operator knows a port by: the
+// device's name in the Device Manager, its maker, and a USB device's
+// vendor and product ids.
 #include "serial_ports_map.h"
 #include "serial.h"
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include <windows.h>
+#include <setupapi.h>
 
 namespace {
 
@@ -97,6 +100,73 @@ void fromOpening(std::set<int> *numbers)
     }
 }
 
+// "...VID_1A86&PID_7523..." -> the four hex digits after `key`, -1 when absent.
+int hexAfter(const std::string &text, const char *key)
+{
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos || at + std::strlen(key) + 4 > text.size())
+        return -1;
+    int value = 0;
+    for (std::size_t i = at + std::strlen(key); i < at + std::strlen(key) + 4; ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0)
+            return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA *info, DWORD property)
+{
+    char text[512];
+    DWORD type = 0;
+    if (!::SetupDiGetDeviceRegistryPropertyA(set, info, property, &type, reinterpret_cast<BYTE *>(text),
+                                             sizeof text - 2, nullptr))
+        return {};
+    text[sizeof text - 2] = text[sizeof text - 1] = '\0';
+    return text;  // a multi-string's first entry
+}
+
+// The ports class ({4d36e978-e325-11ce-bfc1-08002be10318}): every present
+// device with a PortName "COMn" gives its identity to that number.
+void identities(std::map<int, platform::SerialDevice> *devices)
+{
+    static const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    const HDEVINFO set = ::SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(set, index, &info); ++index) {
+        const HKEY key = ::SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        char portName[64];
+        DWORD size = sizeof portName - 1;
+        DWORD type = 0;
+        const LONG rc = ::RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE *>(portName), &size);
+        ::RegCloseKey(key);
+        if (rc != ERROR_SUCCESS || type != REG_SZ)
+            continue;
+        portName[size < sizeof portName ? size : sizeof portName - 1] = '\0';
+        const int number = comNumber(portName);
+        if (number == 0)
+            continue;
+        platform::SerialDevice &device = (*devices)[number];
+        device.path = windowsName(number);
+        device.product = deviceProperty(set, &info, SPDRP_FRIENDLYNAME);
+        device.manufacturer = deviceProperty(set, &info, SPDRP_MFG);
+        const std::string hardware = deviceProperty(set, &info, SPDRP_HARDWAREID);
+        if (hardware.rfind("USB", 0) == 0 || hardware.rfind("FTDIBUS", 0) == 0) {
+            device.vendorId = hexAfter(hardware, "VID_");
+            device.productId = hexAfter(hardware, "PID_");
+        }
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+}
+
 } // namespace
 
 namespace platform {
@@ -123,12 +193,13 @@ std::vector<SerialDevice> systemSerialDevices()
     fromRegistry(&numbers);
     fromDosNames(&numbers);
     fromOpening(&numbers);
+    std::map<int, SerialDevice> byNumber;
+    for (const int number : numbers)
+        byNumber[number].path = windowsName(number);
+    identities(&byNumber);
     std::vector<SerialDevice> devices;
-    for (const int number : numbers) {
-        SerialDevice device;
-        device.path = windowsName(number);
-        devices.push_back(device);
-    }
+    for (const auto &entry : byNumber)
+        devices.push_back(entry.second);
     return devices;
 }
 
