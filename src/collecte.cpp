@@ -15,6 +15,7 @@
 #include "platform.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace {
 
@@ -78,7 +79,7 @@ void lire(int port);
 
 void chunkSuivant(void *portAsData)
 {
-    const int port = static_cast<int>(reinterpret_cast<long>(portAsData));
+    const int port = static_cast<int>(reinterpret_cast<std::intptr_t>(portAsData));
     if (!portSuivi(port))
         return;
     Collecte &c = collectes[port];
@@ -97,7 +98,7 @@ void apresChunk(int port)
         return;
     if (c.size > 0) {
         c.nextChunkCall = PostDelayedCall(0.0, chunkSuivant,
-                                          reinterpret_cast<void *>(static_cast<long>(port)));
+                                          reinterpret_cast<void *>(static_cast<std::intptr_t>(port)));
         if (c.nextChunkCall <= 0)
             c.nextChunkCall = 0;
         return;
@@ -150,14 +151,14 @@ void lire(int port)
         ahead = kLongestChunk - c.count;
     const double next = c.start + (c.bytesRead + ahead) * kPausePerByte;
     c.delayedCall = PostDelayedCall(next - now, poursuivre,
-                                    reinterpret_cast<void *>(static_cast<long>(port)));
+                                    reinterpret_cast<void *>(static_cast<std::intptr_t>(port)));
     if (c.delayedCall <= 0)  // no timer left: end the chunk rather than lose the port
         finir(port);
 }
 
 void poursuivre(void *portAsData)
 {
-    const int port = static_cast<int>(reinterpret_cast<long>(portAsData));
+    const int port = static_cast<int>(reinterpret_cast<std::intptr_t>(portAsData));
     if (!portSuivi(port) || !collectes[port].active)
         return;
     collectes[port].delayedCall = 0;

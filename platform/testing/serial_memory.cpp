@@ -488,7 +488,7 @@ const SerialBackend kMemorySerialBackend = {
 
 void UseMemorySerial(bool on)
 {
-    selectSerialBackend(on ? &kMemorySerialBackend : &kPosixSerialBackend);
+    selectSerialBackend(on ? &kMemorySerialBackend : nullptr);
 }
 
 void MemorySerialReset()

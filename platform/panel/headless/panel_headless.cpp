@@ -13,14 +13,13 @@
 #include "control_state.h"
 #include "event_loop.h"
 #include "panel.h"
-#include "panel_definition_reader.h"
+#include "panel_definition.h"
 #include "popup_hold.h"
 #include "runtime.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <utility>
@@ -178,15 +177,10 @@ void syncTimer(int panel, int id, Control &control, bool restart)
 // ---------------------------------------------------------------------------
 // 3. The backend's calls
 
-char applicationName[] = "Quorvel";
-int applicationArgc = 1;
-char *applicationArgv[] = {applicationName, nullptr};
-
+// Nothing to start: the event loop needs no application object. (On Qt's
+// loop the front end has made its own QCoreApplication.)
 bool startApplication()
 {
-    if (&eventLoop() != &kQtEventLoop || QCoreApplication::instance())
-        return true;
-    new QCoreApplication(applicationArgc, applicationArgv);  // reachable to the end, never deleted
     return true;
 }
 
@@ -439,8 +433,13 @@ int shownText(int panel, int control, std::string *text)
     const ControlState &state = target->state;
     switch (state.kind) {
     case ControlKind::NumericDisplay:
-        *text = QString::number(state.reading, 'f', state.decimals).toStdString();
+    {
+        // As the window prints it: fixed, `decimals` places (the C locale's point).
+        char shown[352];
+        std::snprintf(shown, sizeof shown, "%.*f", std::clamp(state.decimals, 0, 30), state.reading);
+        *text = shown;
         return 0;
+    }
     case ControlKind::PictureRing:
         *text = currentPicture(state);
         return 0;

@@ -12,6 +12,7 @@
 #include "panel.h"
 #include "panel_backend.h"
 #include "callback_names.h"
+#include "event_loop.h"
 #include "panel_loader.h"
 #include "popup_hold.h"
 
@@ -621,5 +622,6 @@ const PanelBackend kQtPanel = {
 
 void UseQtPanel()
 {
+    platform::setDefaultEventLoop(&platform::kQtEventLoop);  // the window runs on Qt's loop
     platform::selectPanelBackend(&platform::kQtPanel);
 }
