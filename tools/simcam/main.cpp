@@ -47,6 +47,7 @@ const char kUsage[] =
     "  --link PATH            make PATH a symbolic link to the device (removed at exit);\n"
     "                         a link already there is replaced only when its pty is gone\n"
     "  --repeat               after each update, announce again for the next one\n"
+    "  --repeat-when-closed   as --repeat, once the loader has closed the device (its update ended)\n"
     "  --quiet                print only the device\n"
     "  --help                 this text\n";
 
@@ -202,6 +203,9 @@ int main(int argc, char **argv)
                 options.symlinkPath = v;
         } else if (arg == "--repeat") {
             options.repeat = true;
+        } else if (arg == "--repeat-when-closed") {
+            options.repeat = true;
+            options.repeatWhenClosed = true;
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
