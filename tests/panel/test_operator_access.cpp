@@ -226,7 +226,8 @@ private slots:
             {OCTET, QAccessible::StaticText, "Megabytes sent", "Mégaoctets envoyés", "0.000 Mb"},
             {LED1, QAccessible::CheckBox, "Erasing FLASH", "Effacement de la FLASH", ""},
             {LED2, QAccessible::CheckBox, "Programming FLASH", "Programmation de la FLASH", ""},
-            {BOOT, QAccessible::CheckBox, "Camera connection", "Connexion de la caméra", "Not connected"},
+            // A check box is read by its name: the LED's words are in it.
+            {BOOT, QAccessible::CheckBox, "Camera connection, Not connected", "Connexion de la caméra, Non connecté", "Not connected"},
             {PICTURE, QAccessible::Animation, "Update activity animation", "Animation de mise à jour en cours", ""},
             {DUREE, QAccessible::StaticText, "Duration: about 1 minute", "Durée: environ 1 minute", "Duration: about 1 minute"},
             {LANGU, QAccessible::Button, "Language: switch to French", "Langue : passer en anglais", ""},
