@@ -95,6 +95,16 @@ double PanelWindow::fitDesktopFont()
             continue;
         w->setGeometry(scaled(w->geometry(), s));
         scaleOwnGeometry(w, s);
+        if (w->testAttribute(Qt::WA_SetFont)) {
+            // A font of its own (the log's fixed pitch, a bold time) does
+            // not follow the window's: it grows by the same factor.
+            QFont f = w->font();
+            if (f.pixelSize() > 0)
+                f.setPixelSize(qRound(f.pixelSize() * s));
+            else
+                f.setPointSizeF(f.pointSizeF() * s);
+            w->setFont(f);
+        }
         if (auto *ring = qobject_cast<PictureRing *>(w))
             ring->setPictureScale(s);
         if (auto *message = qobject_cast<TextMessage *>(w))
