@@ -4,7 +4,7 @@
 //
 //   window          Window, named by its title; its controls in reading order
 //                   (top to bottom, a framed group read whole, left to
-//                   right), the decorative frames left out
+//                   right), the decorative frames and the timer left out
 //   LED             CheckBox, read-only, checked while lit; given a name,
 //                   named "name, label" ("Camera connection, Connected - COM3 used")
 //   slide           ProgressBar, 0..100, read-only, its label ("50 %") as its text
@@ -25,6 +25,7 @@
 #include "picture_ring.h"
 #include "slide.h"
 #include "text_message.h"
+#include "timer_control.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -129,7 +130,8 @@ private:
     // The window's controls as the eye reads them: by the top of the
     // line (a framed group counts as one line at the frame's top, read
     // whole before what stands to its right), then from left to right. The
-    // notification comes last; decorative frames are left out.
+    // notification comes last; decorative frames and the timer, which is
+    // never shown, are left out.
     QList<QWidget *> readingOrder() const
     {
         QList<QWidget *> siblings;
@@ -140,7 +142,7 @@ private:
         }
         QList<QWidget *> order;
         for (QWidget *w : siblings)
-            if (!isDecoration(w) && !qobject_cast<Announcer *>(w))
+            if (!isDecoration(w) && !qobject_cast<Announcer *>(w) && !qobject_cast<TimerControl *>(w))
                 order << w;
         auto key = [&siblings](const QWidget *w) {
             const QWidget *frame = frameAround(w, siblings);
