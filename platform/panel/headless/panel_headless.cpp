@@ -52,11 +52,12 @@ struct Panel {
     PanelCallbackPtr callback = nullptr;
     bool displayed = false;
     int activeControl = 0;
-    std::vector<std::string> announcements;  // what a screen reader was told, oldest first
+    std::vector<std::string> announcements;  // what a screen reader was told, oldest first (the latest 64)
     std::map<int, Control> controls;
     std::vector<int> order;  // control ids in the definition's order
 };
 
+constexpr std::size_t kAnnouncementsKept = 64;
 std::map<int, Panel> loadedPanels;
 int nextPanelHandle = 1;
 bool waitCursor = false;
@@ -375,6 +376,9 @@ int announce(int panel, const std::string &text)
     Panel *record = findPanel(panel);
     if (!record)
         return kPanelBadHandle;
+    // The latest only: a fuzzer runs one panel through countless updates.
+    if (record->announcements.size() >= kAnnouncementsKept)
+        record->announcements.erase(record->announcements.begin());
     record->announcements.push_back(text);
     notify(panel, 0, headless::PanelChangeKind::Announced, PanelValue(text));
     return 0;

@@ -52,7 +52,8 @@ std::vector<int> controlIds(int panel);
 std::vector<int> panels();
 bool panelDisplayed(int panel);
 int activeControl(int panel);  // the control SetActiveCtrl named last, 0 for none
-// What AnnounceText told a screen reader on `panel`, oldest first.
+// What AnnounceText told a screen reader on `panel`, oldest first: the
+// latest 64.
 std::vector<std::string> announcements(int panel);
 bool waitCursorShown();
 
