@@ -14,6 +14,7 @@
 #include "popup_helper.h"
 
 #include <QAccessible>
+#include <QAccessibleTextInterface>
 #include <QAccessibleValueInterface>
 #include <QFile>
 #include <QFocusFrame>
@@ -164,6 +165,26 @@ private slots:
         QVERIFY(frame->geometry().contains(control(TEXTBOX)->geometry()));
         control(GO)->setFocus(Qt::TabFocusReason);
         QVERIFY(!frame->isVisible());
+    }
+
+    // The log's caret moves with the arrows, so a screen reader reads it
+    // line by line.
+    void logReadByCaret()
+    {
+        ResetTextBox(panel, TEXTBOX, "START : START OK\nTransferring file...\nFILE OK\n");
+        QWidget *log = control(TEXTBOX);
+        log->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(log, Qt::Key_Home, Qt::ControlModifier);
+        QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(log)->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->cursorPosition(), 0);
+        QTest::keyClick(log, Qt::Key_Down);
+        QCOMPARE(text->cursorPosition(), int(QString("START : START OK\n").size()));
+        int start = 0, end = 0;
+        QCOMPARE(text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &start, &end).trimmed(),
+                 QString("Transferring file..."));
+        ResetTextBox(panel, TEXTBOX, "");
+        control(GO)->setFocus(Qt::OtherFocusReason);
     }
 
     // Space and Enter on the flag do what a click does; on the dimmed flag
