@@ -253,6 +253,8 @@ class NumericAccessible : public QAccessibleWidget, public QAccessibleValueInter
 public:
     explicit NumericAccessible(NumericDisplay *w) : QAccessibleWidget(w, QAccessible::StaticText) {}
 
+    using ShownText::text;  // the text interface's text(start, end), beside the accessible's text(kind)
+
     NumericDisplay *display() const { return static_cast<NumericDisplay *>(widget()); }
 
     void *interface_cast(QAccessible::InterfaceType type) override
@@ -292,6 +294,8 @@ public:
 class TextMessageAccessible : public QAccessibleWidget, public ShownText {
 public:
     explicit TextMessageAccessible(TextMessage *w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+
+    using ShownText::text;  // the text interface's text(start, end), beside the accessible's text(kind)
 
     TextMessage *message() const { return static_cast<TextMessage *>(widget()); }
 
