@@ -24,6 +24,8 @@
 //   - "Operation successful!" only after some camera said "WRITE OK" since
 //     the Ok; a "WRITE OK" followed by the cable pulled still ends in
 //     success; no failure is logged after success;
+//   - a screen reader is told of success only once it is logged, and of no
+//     failure after it;
 //   - never two workers, never a worker without a camera connected; after
 //     a lone "ERROR" or Stop at most one more block goes out;
 //   - no chunk over 4999 bytes;
@@ -63,6 +65,17 @@ constexpr std::size_t kBlock = 512;
 constexpr const char *kProductNames[2] = {"RZ4417", "KWT6083"};  // image 0, image 1
 
 const std::string kSuccess = "Operation successful!\n";
+// What a screen reader is told when an update ends well; and the texts of
+// the ends that are failures.
+const std::string kToldSuccess = "Update finished: operation successful.";
+const std::string kToldFailures[] = {
+    "The camera answered ERROR: the update has failed. Press Stop.",
+    "The camera was disconnected: update stopped.",
+    "Update stopped.",
+    "Update refused: the firmware package could not be used, nothing was sent.",
+    "Update refused: this product is unknown.",
+    "Update aborted: the image could not be sent to the camera.",
+};
 const std::string kDisconnected = "\nThe camera was disconnected: update stopped.\n";
 const std::string kAborted = "\nTransfer aborted!\n";
 
@@ -254,6 +267,16 @@ void onWrite(int port, const MemoryWrite &write)
 void onPanelChange(const platform::headless::PanelChange &change)
 {
     using Kind = platform::headless::PanelChangeKind;
+    if (change.kind == Kind::Announced) {
+        const std::string &told = std::get<std::string>(change.value);
+        if (tracing)
+            std::fprintf(stderr, "told: %s\n", told.c_str());
+        if (told == kToldSuccess && !successLogged)
+            fail("a screen reader told of success that the log does not show", 0);
+        if (successLogged && std::find(std::begin(kToldFailures), std::end(kToldFailures), told) != std::end(kToldFailures))
+            fail("a screen reader told of a failure after success", 0);
+        return;
+    }
     if (change.control != TEXTBOX)
         return;
     if (change.kind == Kind::LogReplaced) {

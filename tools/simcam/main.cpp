@@ -49,6 +49,7 @@ const char kUsage[] =
     "  --repeat               after each update, announce again for the next one\n"
     "  --save-image FILE      at exit, write the image bytes the camera took to FILE\n"
     "                         (to compare them with what was sent, byte for byte)\n"
+    "  --repeat-when-closed   as --repeat, once the loader has closed the device (its update ended)\n"
     "  --quiet                print only the device\n"
     "  --help                 this text\n";
 
@@ -210,6 +211,9 @@ int main(int argc, char **argv)
             ok = v != nullptr && *v != '\0';
             if (ok)
                 saveImage = v;
+        } else if (arg == "--repeat-when-closed") {
+            options.repeat = true;
+            options.repeatWhenClosed = true;
         } else if (arg == "--quiet") {
             quiet = true;
         } else {

@@ -51,10 +51,12 @@ struct Panel {
     PanelCallbackPtr callback = nullptr;
     bool displayed = false;
     int activeControl = 0;
+    std::vector<std::string> announcements;  // what a screen reader was told, oldest first (the latest 64)
     std::map<int, Control> controls;
     std::vector<int> order;  // control ids in the definition's order
 };
 
+constexpr std::size_t kAnnouncementsKept = 64;
 std::map<int, Panel> loadedPanels;
 int nextPanelHandle = 1;
 bool waitCursor = false;
@@ -363,6 +365,19 @@ int resetTimer(int panel, int control)
     return 0;
 }
 
+int announce(int panel, const std::string &text)
+{
+    Panel *record = findPanel(panel);
+    if (!record)
+        return kPanelBadHandle;
+    // The latest only: a fuzzer runs one panel through countless updates.
+    if (record->announcements.size() >= kAnnouncementsKept)
+        record->announcements.erase(record->announcements.begin());
+    record->announcements.push_back(text);
+    notify(panel, 0, headless::PanelChangeKind::Announced, PanelValue(text));
+    return 0;
+}
+
 bool isButtonOf(const PopupButtons &buttons, int number)
 {
     return std::find(buttons.numbers.begin(), buttons.numbers.end(), number) != buttons.numbers.end();
@@ -385,7 +400,7 @@ const PanelBackend kHeadlessPanel = {
     startApplication, loadPanel,     displayPanel,  discardPanel,      setPanelTitle,
     getPanelTitle,    setValue,      getValue,      setAttribute,      getAttribute,
     resetTextBox,     setActiveCtrl, setWaitCursor, processDrawEvents, resetTimer,
-    runPopup,
+    runPopup,         announce,
 };
 
 } // namespace
@@ -489,6 +504,12 @@ bool panelDisplayed(int panel)
 {
     const Panel *record = findPanel(panel);
     return record && record->displayed;
+}
+
+std::vector<std::string> announcements(int panel)
+{
+    const Panel *record = findPanel(panel);
+    return record ? record->announcements : std::vector<std::string>();
 }
 
 int activeControl(int panel)
