@@ -92,18 +92,23 @@ private slots:
     void successWritesTheImage_data()
     {
         QTest::addColumn<QString>("product");
-        QTest::addColumn<bool>("reboot");
-        QTest::newRow("RZ4417") << "RZ4417" << false;
-        QTest::newRow("KWT6083") << "KWT6083" << false;
-        QTest::newRow("reboot right after WRITE OK") << "RZ4417" << true;
+        QTest::addColumn<double>("rebootDelay");  // seconds after WRITE OK the line closes; -1 never
+        QTest::newRow("RZ4417") << "RZ4417" << -1.0;
+        QTest::newRow("KWT6083") << "KWT6083" << -1.0;
+        QTest::newRow("reboot 50 ms after WRITE OK") << "RZ4417" << 0.05;
+        // The line hangs up 2 ms after the reply, well before the 10 ms it
+        // takes to gather: the reply is the loader's as it arrives, and the
+        // hang-up is judged after it.
+        QTest::newRow("reboot 2 ms after WRITE OK") << "KWT6083" << 0.002;
     }
     void successWritesTheImage()
     {
         QFETCH(QString, product);
-        QFETCH(bool, reboot);
+        QFETCH(double, rebootDelay);
         SimCameraOptions options = quickCamera();
         options.product = product.toStdString();
-        options.rebootAfterWrite = reboot;
+        options.rebootAfterWrite = rebootDelay >= 0.0;
+        options.rebootDelay = rebootDelay;
         SimCamera camera(options);
         QVERIFY(camera.start());
 

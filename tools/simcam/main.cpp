@@ -40,6 +40,8 @@ const char kUsage[] =
     "  --nul                  put a NUL byte inside every reply word\n"
     "  --error-after N        answer ERROR after N image bytes\n"
     "  --hang-up-after N      close the line after N image bytes, like a pulled cable\n"
+    "  --reboot-delay S       with --reboot-after-write: close the line S seconds after\n"
+    "                         WRITE OK instead of 0.05 (0: in the same breath)\n"
     "  --reboot-after-write   close the line 50 ms after WRITE OK, as a camera that\n"
     "                         restarts into its new firmware\n"
     "  --second-start-ok      send START OK twice\n"
@@ -195,6 +197,9 @@ int main(int argc, char **argv)
             ok = needsCount(&options.hangUpAfterBytes);
         } else if (arg == "--reboot-after-write") {
             options.rebootAfterWrite = true;
+        } else if (arg == "--reboot-delay") {
+            options.rebootAfterWrite = true;
+            ok = needsSeconds(&options.rebootDelay) && options.rebootDelay >= 0;
         } else if (arg == "--second-start-ok") {
             options.secondStartOk = true;
         } else if (arg == "--noise") {

@@ -635,7 +635,7 @@ void SimCamera::runUpdate()
     if (options_.rebootAfterWrite) {
         // The USB device goes away as the camera restarts: the reply is on
         // its way, the line closes a moment later.
-        if (pause(0.05)) {
+        if (options_.rebootDelay <= 0.0 || pause(options_.rebootDelay)) {
             line_->hangUp();
             finish("OK, rebooted");
         }
