@@ -396,8 +396,45 @@ struct Model {
     std::vector<std::string> logged;  // the chunks logged since the Ok, in order
     std::size_t logMatched = 0;   // of them, found in the log so far
     std::size_t logCursor = 0;    // where in the log the next one is looked for
+    // What falls due at the very moment the clock stands at may not have
+    // run yet (the program's clock and its timers' moments need not be
+    // equal to the last bit): such an event can be deferred (one bit per
+    // port, bit 0 the tick) while the clock stays exactly at deferredAt.
+    unsigned deferred = 0;
+    double deferredAt = -1.0;
     std::string why;              // the first difference with the program, when there is one
 };
+
+bool samePort(const PortModel &a, const PortModel &b)
+{
+    if (a.listened != b.listened || a.closedForGood != b.closedForGood || a.gathering != b.gathering
+        || a.start != b.start || a.taken != b.taken || a.kept != b.kept || a.lastEnd != b.lastEnd
+        || a.hungUp != b.hungUp || a.lateHangUp != b.lateHangUp
+        || a.pending.size() - a.arrival != b.pending.size() - b.arrival || a.offset != b.offset)
+        return false;
+    for (std::size_t i = a.arrival, j = b.arrival; i < a.pending.size(); ++i, ++j)
+        if (a.pending[i].at != b.pending[j].at || a.pending[i].bytes != b.pending[j].bytes)
+            return false;
+    return true;
+}
+
+// Two orders that led to one state are followed once.
+bool sameModel(const Model &a, const Model &b)
+{
+    if (a.found != b.found || a.connected != b.connected || a.product != b.product
+        || a.startAcknowledged != b.startAcknowledged || a.headerSent != b.headerSent
+        || a.timerOn != b.timerOn || a.timerStart != b.timerStart || a.nextMark != b.nextMark
+        || a.reported != b.reported || a.displayed != b.displayed || a.outcome != b.outcome
+        || a.workerMayCut != b.workerMayCut || a.starts != b.starts || a.deferred != b.deferred
+        || a.deferredAt != b.deferredAt || a.logMatched != b.logMatched || a.logCursor != b.logCursor
+        || a.logged.size() != b.logged.size())
+        return false;
+    for (int port = 1; port <= kPorts; ++port)
+        if (!samePort(a.ports[port], b.ports[port]))
+            return false;
+    return std::equal(a.logged.begin() + static_cast<long>(a.logMatched), a.logged.end(),
+                      b.logged.begin() + static_cast<long>(b.logMatched));
+}
 
 std::vector<Model> models;  // the orders of events still agreeing with the program
 
@@ -593,9 +630,18 @@ struct Due {
     int what;
 };
 
+// What falls due first in a model by `now`: everything due at that moment.
+struct DueNow {
+    Due due[kPorts + 1];
+    int count = 0;
+};
+
 void apply(Model &m, const Due &due)
 {
     mayCut(m);
+    if (tracing)
+        std::fprintf(stderr, "model: %.3f %s%s\n", due.at, due.what == 0 ? "one-second mark" : "chunk end on COM",
+                     due.what == 0 ? "" : std::to_string(due.what).c_str());
     if (due.what == 0) {
         ++m.nextMark;
         if (m.displayed != m.reported) {
@@ -606,9 +652,9 @@ void apply(Model &m, const Due &due)
         return;
     }
     PortModel &p = m.ports[due.what];
-    const std::string chunk = p.kept;
+    std::string chunk;
+    chunk.swap(p.kept);
     p.gathering = false;
-    p.kept.clear();
     p.taken = 0;
     p.lastEnd = due.at;
     if (p.arrival == p.pending.size()) {  // all taken: forget them
@@ -625,60 +671,80 @@ void apply(Model &m, const Due &due)
     }
 }
 
-// What falls due first in `m` by `now`, with everything due at that moment.
-std::vector<Due> nextDue(Model &m, double now)
+DueNow nextDue(Model &m, double now)
 {
-    std::vector<Due> due;
+    DueNow next;
+    if (m.deferred != 0 && now != m.deferredAt) {
+        m.deferred = 0;  // the clock moved, if only by a hair: what was deferred may have run
+        m.deferredAt = -1.0;
+    }
     double first = now + kSame;
     const auto consider = [&](double at, int what) {
-        if (at < 0.0 || at > first + kSame)
+        if (at < 0.0 || at > first + kSame || (m.deferred & (1u << what)))
             return;
         if (at < first - kSame) {
-            due.clear();
+            next.count = 0;
             first = at;
         }
-        due.push_back({at, what});
+        next.due[next.count++] = {at, what};
     };
     for (int port = 1; port <= kPorts; ++port)
         if (m.ports[port].listened)
             consider(chunkEnd(m.ports[port], now), port);
     if (m.timerOn)
         consider(m.timerStart + m.nextMark * kMark, 0);
-    return due;
+    return next;
 }
 
-// Runs every model up to `now`, following each order of what falls due together.
+// Runs every model up to `now`. What falls due together is applied in each
+// order, each order a model of its own; what falls due at `now` itself
+// may also not have run yet.
 void advance(double now)
 {
-    std::vector<Model> done;
-    std::vector<Model> work;
-    work.swap(models);
-    while (!work.empty()) {
-        Model m = std::move(work.back());
-        work.pop_back();
-        std::vector<Due> due = nextDue(m, now);
-        if (due.empty()) {
-            done.push_back(std::move(m));
-            continue;
+    const auto byWhat = [](const Due &a, const Due &b) { return a.what < b.what; };
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        for (;;) {
+            DueNow next = nextDue(models[i], now);
+            if (next.count == 0)
+                break;
+            const bool atNow = next.due[0].at > now - kSame;
+            if (next.count == 1 && !atNow) {
+                apply(models[i], next.due[0]);
+                continue;
+            }
+            const Model before = models[i];
+            const unsigned all = (1u << next.count) - 1;
+            bool firstBranch = true;
+            for (unsigned mask = atNow ? 0 : all; mask <= all; ++mask) {
+                Due chosen[kPorts + 1];
+                int count = 0;
+                unsigned deferred = 0;
+                for (int k = 0; k < next.count; ++k) {
+                    if (mask & (1u << k))
+                        chosen[count++] = next.due[k];
+                    else
+                        deferred |= 1u << next.due[k].what;
+                }
+                std::sort(chosen, chosen + count, byWhat);
+                do {
+                    Model *branch = &models[i];
+                    if (!firstBranch) {
+                        if (models.size() >= 256)
+                            fail("the model followed too many orders at once", 0);
+                        models.push_back(before);  // followed in its turn by this loop
+                        branch = &models.back();
+                    }
+                    firstBranch = false;
+                    if (deferred != 0) {
+                        branch->deferred |= deferred;
+                        branch->deferredAt = now;
+                    }
+                    for (int k = 0; k < count; ++k)
+                        apply(*branch, chosen[k]);
+                } while (std::next_permutation(chosen, chosen + count, byWhat));
+            }
         }
-        if (due.size() == 1) {
-            apply(m, due[0]);
-            work.push_back(std::move(m));
-            continue;
-        }
-        // Either order is a real one.
-        std::sort(due.begin(), due.end(), [](const Due &a, const Due &b) { return a.what < b.what; });
-        do {
-            Model branch = m;
-            for (const Due &d : due)
-                apply(branch, d);
-            work.push_back(std::move(branch));
-        } while (std::next_permutation(due.begin(), due.end(),
-                                       [](const Due &a, const Due &b) { return a.what < b.what; }));
-        if (work.size() + done.size() > 64)
-            fail("the model followed too many orders at once", 0);
     }
-    models.swap(done);
 }
 
 const char *outcomeName(Outcome o)
@@ -926,24 +992,42 @@ void Check(double now, const Observed &seen)
             fail("a port open after Stop or the end of an update, before the next Ok", port);
 
     advance(now);
-    std::vector<Model> agreeing;
     std::string why;
-    for (Model &m : models) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        Model &m = models[i];
         for (int port = 1; port <= kPorts; ++port)
             if (m.ports[port].closedForGood && seen.portOpen[port]) {
-                m.why = "a port open that the program should have closed";
+                m.why = "a port open that the program should have closed (COM" + std::to_string(port) + ")";
                 break;
             }
-        if (m.why.empty() && agrees(m, seen))
-            agreeing.push_back(std::move(m));
-        else if (why.empty())
-            why = m.why;
+        if (m.why.empty() && agrees(m, seen)) {
+            if (kept != i)
+                models[kept] = std::move(m);
+            ++kept;
+        } else {
+            if (why.empty())
+                why = m.why;
+            if (tracing)
+                std::fprintf(stderr,
+                             "model %zu of %zu: %s (connected COM%d, steps %d/%d, tick from %.6f "
+                             "next mark %d, deferred %x at %.6f)\n",
+                             i + 1, models.size(), m.why.c_str(), m.connected, m.reported,
+                             m.displayed, m.timerOn ? m.timerStart : -1.0, m.nextMark, m.deferred,
+                             m.deferredAt);
+        }
     }
-    if (agreeing.empty()) {
+    if (kept == 0) {
         std::fprintf(stderr, "receive fuzz: at %.3f s: %s\n", now, why.c_str());
         std::abort();
     }
-    models.swap(agreeing);
+    models.resize(kept);
+    for (std::size_t i = 1; i < models.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (sameModel(models[i], models[j])) {
+                models.erase(models.begin() + static_cast<long>(i--));
+                break;
+            }
 }
 
 void CheckRest()

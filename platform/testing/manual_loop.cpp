@@ -9,25 +9,37 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
 struct Timer {
-    double period;  // seconds between calls; 0 for a single call
+    int id;
+    double moment;        // when it runs next
+    unsigned long order;  // of its start (or its last run): breaks ties of moment
+    double period;        // seconds between calls; 0 for a single call
     platform::TimerFunction fn;
     void *data;
 };
 
-// Timers by (moment, order of start), so that two timers due at one moment
-// run in the order they were started. UI thread.
-std::map<std::pair<double, unsigned long>, int> schedule;
-std::map<int, std::pair<std::pair<double, unsigned long>, Timer>> timers;  // by id
+// The running timers, few at a time: a flat table looked through whole,
+// which allocates nothing once it has grown. UI thread.
+std::vector<Timer> timers;
 unsigned long nextOrder = 1;
 int nextTimerId = 1;
+
+// The timer due first (by moment, then order of start), or timers.end().
+std::vector<Timer>::iterator firstTimer()
+{
+    auto first = timers.begin();
+    for (auto it = timers.begin(); it != timers.end(); ++it)
+        if (it->moment < first->moment || (it->moment == first->moment && it->order < first->order))
+            first = it;
+    return first;
+}
 
 std::atomic<double> clockSeconds{0.0};
 std::thread::id uiThread;
@@ -108,20 +120,20 @@ bool runOneDue()
         DeliverQueuedUiCalls();
         return true;
     }
-    if (schedule.empty() || schedule.begin()->first.first > clockSeconds.load())
+    const auto it = firstTimer();
+    if (it == timers.end() || it->moment > clockSeconds.load())
         return false;
-    const int id = schedule.begin()->second;
-    schedule.erase(schedule.begin());
-    const auto it = timers.find(id);
-    const Timer timer = it->second.second;
-    if (timer.period > 0.0) {
-        const std::pair<double, unsigned long> key{it->second.first.first + timer.period, nextOrder++};
-        it->second.first = key;
-        schedule.emplace(key, id);
+    const platform::TimerFunction fn = it->fn;
+    void *const data = it->data;
+    if (it->period > 0.0) {
+        it->moment += it->period;
+        it->order = nextOrder++;
     } else {
-        timers.erase(it);  // over: forgotten before the call, which may start another
+        // Over: forgotten before the call, which may start another.
+        *it = timers.back();
+        timers.pop_back();
     }
-    timer.fn(timer.data);
+    fn(data);
     return true;
 }
 
@@ -181,19 +193,18 @@ int manualStartTimer(double seconds, bool repeat, platform::TimerFunction fn, vo
     const double delay = seconds > 0.0 ? seconds : 0.0;
     // A repeating timer of no period would hold the clock forever.
     const double period = repeat ? (delay > 1e-6 ? delay : 1e-6) : 0.0;
-    const std::pair<double, unsigned long> key{clockSeconds.load() + delay, nextOrder++};
-    timers[id] = {key, Timer{period, fn, data}};
-    schedule.emplace(key, id);
+    timers.push_back(Timer{id, clockSeconds.load() + delay, nextOrder++, period, fn, data});
     return id;
 }
 
 void manualStopTimer(int id)
 {
-    const auto it = timers.find(id);
-    if (it == timers.end())
-        return;
-    schedule.erase(it->second.first);
-    timers.erase(it);
+    for (auto it = timers.begin(); it != timers.end(); ++it)
+        if (it->id == id) {
+            *it = timers.back();
+            timers.pop_back();
+            return;
+        }
 }
 
 const platform::EventLoopBackend kManualLoop = {
@@ -215,7 +226,6 @@ void UseManualLoop(bool on)
 
 void ManualLoopReset()
 {
-    schedule.clear();
     timers.clear();
     clockSeconds.store(0.0);
     quitPending = false;
@@ -239,9 +249,9 @@ int ManualLoopAdvance(double seconds)
 {
     const double end = clockSeconds.load() + (seconds > 0.0 ? seconds : 0.0);
     int ran = ManualLoopRunDue();
-    while (!schedule.empty() && schedule.begin()->first.first <= end) {
-        if (schedule.begin()->first.first > clockSeconds.load())
-            clockSeconds.store(schedule.begin()->first.first);
+    for (auto it = firstTimer(); it != timers.end() && it->moment <= end; it = firstTimer()) {
+        if (it->moment > clockSeconds.load())
+            clockSeconds.store(it->moment);
         ran += ManualLoopRunDue();
     }
     if (end > clockSeconds.load())
@@ -251,10 +261,11 @@ int ManualLoopAdvance(double seconds)
 
 bool ManualLoopAdvanceToNextTimer()
 {
-    if (schedule.empty())
+    const auto it = firstTimer();
+    if (it == timers.end())
         return false;
-    if (schedule.begin()->first.first > clockSeconds.load())
-        clockSeconds.store(schedule.begin()->first.first);
+    if (it->moment > clockSeconds.load())
+        clockSeconds.store(it->moment);
     ManualLoopRunDue();
     return true;
 }
