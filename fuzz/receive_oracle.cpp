@@ -7,6 +7,8 @@
 #include "receive_oracle.h"
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,12 +24,12 @@ const bool tracing = std::getenv("QUORVEL_FUZZ_TRACE") != nullptr;
 namespace {
 
 // The camera's dialogue, as its bootloader speaks it.
-constexpr double kByteMs = 0.001;        // a byte of a chunk is taken every millisecond
+using Micros = long long;                // the event loop's clock counts whole microseconds
+constexpr Micros kByte = 1000;           // a byte of a chunk is taken every millisecond
 constexpr std::size_t kChunkKept = 4999; // bytes a chunk keeps at most
 constexpr std::size_t kShortest = 6;     // shorter chunks are line noise
-constexpr double kMark = 1.0;            // the tick shows the steps once a second
+constexpr Micros kMark = 1000000;        // the tick shows the steps once a second
 constexpr std::size_t kBlock = 512;      // image bytes per write of the worker
-constexpr double kSame = 1e-6;           // two moments closer than this are one
 constexpr const char *kProducts[2] = {"RZ4417", "KWT6083"};  // image 0, image 1
 constexpr int kLookOrder[2] = {1, 0};    // KWT6083 is looked for first
 constexpr const char *kBanner = "BOOTLOADER V";
@@ -349,8 +351,8 @@ OutcomeSet decided(OutcomeSet set, Outcome next)
 
 // Bytes that reached a port's queue together.
 struct Arrival {
-    double at;
-    std::string bytes;
+    Micros at;
+    std::shared_ptr<const std::string> bytes;  // shared by the orders the model follows
 };
 
 struct PortModel {
@@ -360,10 +362,10 @@ struct PortModel {
     std::size_t arrival = 0;     // the first arrival with bytes not taken
     std::size_t offset = 0;      // bytes of it already taken
     bool gathering = false;      // a chunk is being gathered
-    double start = 0.0;          // the chunk's first millisecond
+    Micros start = 0;            // the chunk's first millisecond
     std::size_t taken = 0;       // bytes taken into it, NULs included
     std::string kept;            // its bytes, NULs dropped
-    double lastEnd = -1.0;       // when the previous chunk ended
+    Micros lastEnd = -1;         // when the previous chunk ended
     bool hungUp = false;         // the cable was pulled: nothing more arrives
     bool lateHangUp = false;     // the connected camera's: acted on once its bytes are judged
 
@@ -386,7 +388,7 @@ struct Model {
     bool startAcknowledged = false;
     bool headerSent = false;
     bool timerOn = false;         // the progress tick runs (from the connection)
-    double timerStart = 0.0;
+    Micros timerStart = 0;
     int nextMark = 1;             // the next one-second mark, counted from the connection
     int reported = 0;
     int displayed = 0;
@@ -396,12 +398,6 @@ struct Model {
     std::vector<std::string> logged;  // the chunks logged since the Ok, in order
     std::size_t logMatched = 0;   // of them, found in the log so far
     std::size_t logCursor = 0;    // where in the log the next one is looked for
-    // What falls due at the very moment the clock stands at may not have
-    // run yet (the program's clock and its timers' moments need not be
-    // equal to the last bit): such an event can be deferred (one bit per
-    // port, bit 0 the tick) while the clock stays exactly at deferredAt.
-    unsigned deferred = 0;
-    double deferredAt = -1.0;
     std::string why;              // the first difference with the program, when there is one
 };
 
@@ -413,7 +409,7 @@ bool samePort(const PortModel &a, const PortModel &b)
         || a.pending.size() - a.arrival != b.pending.size() - b.arrival || a.offset != b.offset)
         return false;
     for (std::size_t i = a.arrival, j = b.arrival; i < a.pending.size(); ++i, ++j)
-        if (a.pending[i].at != b.pending[j].at || a.pending[i].bytes != b.pending[j].bytes)
+        if (a.pending[i].at != b.pending[j].at || *a.pending[i].bytes != *b.pending[j].bytes)
             return false;
     return true;
 }
@@ -425,8 +421,7 @@ bool sameModel(const Model &a, const Model &b)
         || a.startAcknowledged != b.startAcknowledged || a.headerSent != b.headerSent
         || a.timerOn != b.timerOn || a.timerStart != b.timerStart || a.nextMark != b.nextMark
         || a.reported != b.reported || a.displayed != b.displayed || a.outcome != b.outcome
-        || a.workerMayCut != b.workerMayCut || a.starts != b.starts || a.deferred != b.deferred
-        || a.deferredAt != b.deferredAt || a.logMatched != b.logMatched || a.logCursor != b.logCursor
+        || a.workerMayCut != b.workerMayCut || a.starts != b.starts || a.logMatched != b.logMatched || a.logCursor != b.logCursor
         || a.logged.size() != b.logged.size())
         return false;
     for (int port = 1; port <= kPorts; ++port)
@@ -484,7 +479,7 @@ bool cableCuts(const Wire &w)
     return w.limit >= 0 || w.budget >= 0;
 }
 
-void connect(Model &m, int port, int product, double at)
+void connect(Model &m, int port, int product, Micros at)
 {
     m.found = true;
     m.connected = port;
@@ -590,20 +585,20 @@ void judge(Model &m, int port, const std::string &chunk)
 
 // Takes the port's bytes into its chunk up to `now`. Returns the moment the
 // chunk ends when that is decided by `now`, else -1 (more may still come).
-double chunkEnd(PortModel &p, double now)
+Micros chunkEnd(PortModel &p, Micros now)
 {
     if (!p.gathering) {
         if (!p.bytesLeft())
-            return -1.0;
+            return -1;
         p.gathering = true;
         p.start = std::max(p.pending[p.arrival].at, p.lastEnd);
         p.taken = 0;
         p.kept.clear();
     }
     for (;;) {
-        const double moment = p.start + static_cast<double>(p.taken) * kByteMs;
-        if (moment > now + kSame)
-            return -1.0;
+        const Micros moment = p.start + static_cast<Micros>(p.taken) * kByte;
+        if (moment > now)
+            return -1;
         if (p.kept.size() >= kChunkKept)
             return moment;
         // A byte is taken at its moment when it had arrived before it (the
@@ -611,10 +606,10 @@ double chunkEnd(PortModel &p, double now)
         if (!p.bytesLeft())
             return moment;
         const Arrival &a = p.pending[p.arrival];
-        if (p.taken > 0 && a.at > moment - kSame)
+        if (p.taken > 0 && a.at >= moment)
             return moment;
-        const char c = a.bytes[p.offset];
-        if (++p.offset == a.bytes.size()) {
+        const char c = (*a.bytes)[p.offset];
+        if (++p.offset == a.bytes->size()) {
             ++p.arrival;
             p.offset = 0;
         }
@@ -626,7 +621,7 @@ double chunkEnd(PortModel &p, double now)
 
 // One thing that falls due: a chunk's end (port 1..3) or the tick's mark (0).
 struct Due {
-    double at;
+    Micros at;
     int what;
 };
 
@@ -640,7 +635,7 @@ void apply(Model &m, const Due &due)
 {
     mayCut(m);
     if (tracing)
-        std::fprintf(stderr, "model: %.3f %s%s\n", due.at, due.what == 0 ? "one-second mark" : "chunk end on COM",
+        std::fprintf(stderr, "model: %.3f %s%s\n", static_cast<double>(due.at) / 1e6, due.what == 0 ? "one-second mark" : "chunk end on COM",
                      due.what == 0 ? "" : std::to_string(due.what).c_str());
     if (due.what == 0) {
         ++m.nextMark;
@@ -671,18 +666,14 @@ void apply(Model &m, const Due &due)
     }
 }
 
-DueNow nextDue(Model &m, double now)
+DueNow nextDue(Model &m, Micros now)
 {
     DueNow next;
-    if (m.deferred != 0 && now != m.deferredAt) {
-        m.deferred = 0;  // the clock moved, if only by a hair: what was deferred may have run
-        m.deferredAt = -1.0;
-    }
-    double first = now + kSame;
-    const auto consider = [&](double at, int what) {
-        if (at < 0.0 || at > first + kSame || (m.deferred & (1u << what)))
+    Micros first = now;
+    const auto consider = [&](Micros at, int what) {
+        if (at < 0 || at > first)
             return;
-        if (at < first - kSame) {
+        if (at < first) {
             next.count = 0;
             first = at;
         }
@@ -697,9 +688,8 @@ DueNow nextDue(Model &m, double now)
 }
 
 // Runs every model up to `now`. What falls due together is applied in each
-// order, each order a model of its own; what falls due at `now` itself
-// may also not have run yet.
-void advance(double now)
+// order, each order a model of its own.
+void advance(Micros now)
 {
     const auto byWhat = [](const Due &a, const Due &b) { return a.what < b.what; };
     for (std::size_t i = 0; i < models.size(); ++i) {
@@ -707,44 +697,30 @@ void advance(double now)
             DueNow next = nextDue(models[i], now);
             if (next.count == 0)
                 break;
-            const bool atNow = next.due[0].at > now - kSame;
-            if (next.count == 1 && !atNow) {
+            if (next.count == 1) {
                 apply(models[i], next.due[0]);
                 continue;
             }
+            Due *first = next.due;
+            Due *last = next.due + next.count;
+            std::sort(first, last, byWhat);
             const Model before = models[i];
-            const unsigned all = (1u << next.count) - 1;
-            bool firstBranch = true;
-            for (unsigned mask = atNow ? 0 : all; mask <= all; ++mask) {
-                Due chosen[kPorts + 1];
-                int count = 0;
-                unsigned deferred = 0;
-                for (int k = 0; k < next.count; ++k) {
-                    if (mask & (1u << k))
-                        chosen[count++] = next.due[k];
-                    else
-                        deferred |= 1u << next.due[k].what;
-                }
-                std::sort(chosen, chosen + count, byWhat);
-                do {
-                    Model *branch = &models[i];
-                    if (!firstBranch) {
-                        if (models.size() >= 256)
-                            fail("the model followed too many orders at once", 0);
-                        models.push_back(before);  // followed in its turn by this loop
-                        branch = &models.back();
-                    }
-                    firstBranch = false;
-                    if (deferred != 0) {
-                        branch->deferred |= deferred;
-                        branch->deferredAt = now;
-                    }
-                    for (int k = 0; k < count; ++k)
-                        apply(*branch, chosen[k]);
-                } while (std::next_permutation(chosen, chosen + count, byWhat));
+            for (const Due *d = first; d != last; ++d)
+                apply(models[i], *d);
+            while (std::next_permutation(first, last, byWhat)) {
+                if (models.size() >= 64)
+                    fail("the model followed too many orders at once", 0);
+                models.push_back(before);  // followed in its turn by this loop
+                for (const Due *d = first; d != last; ++d)
+                    apply(models.back(), *d);
             }
         }
     }
+}
+
+Micros micros(double seconds)
+{
+    return std::llround(seconds * 1e6);
 }
 
 const char *outcomeName(Outcome o)
@@ -789,6 +765,8 @@ bool agrees(Model &m, const Observed &seen)
         ++m.logMatched;
     }
     m.outcome = bit(seen.outcome);
+    m.logged.clear();  // all found: only what comes next is looked for
+    m.logMatched = 0;
     return true;
 }
 
@@ -810,7 +788,7 @@ void StartInput()
 
 void Ok(double now)
 {
-    advance(now);
+    advance(micros(now));
     startPorts.clear();
     closedUntilOk = false;
     heardSinceOk.clear();
@@ -829,17 +807,18 @@ void Ok(double now)
 
 void Received(int port, const std::string &bytes, double now)
 {
-    advance(now);
+    advance(micros(now));
     const std::string heard = upper(bytes);
     wires[port].heardSinceOk += heard;
     heardSinceOk += heard;
+    const auto shared = std::make_shared<const std::string>(bytes);
     for (Model &m : models) {
         PortModel &p = m.ports[port];
         if (p.closedForGood)
             continue;  // noticed at the check: the port should not be open
         p.listened = true;
         if (!bytes.empty())
-            p.pending.push_back({now, bytes});
+            p.pending.push_back({micros(now), shared});
     }
     if (tracing)
         std::fprintf(stderr, "%.3f COM%d -> %zu bytes \"%s\"\n", now, port, bytes.size(),
@@ -848,7 +827,7 @@ void Received(int port, const std::string &bytes, double now)
 
 void HangUp(int port, double now)
 {
-    advance(now);
+    advance(micros(now));
     Wire &w = wires[port];
     w.mayEndEarly = true;
     if (tracing)
@@ -926,7 +905,7 @@ void Stopping()
 
 void Stop(double now)
 {
-    advance(now);
+    advance(micros(now));
     closedUntilOk = true;
     for (Model &m : models) {
         if (m.connected != 0 && m.reported == 3) {
@@ -991,7 +970,7 @@ void Check(double now, const Observed &seen)
         if (closedUntilOk && seen.portOpen[port])
             fail("a port open after Stop or the end of an update, before the next Ok", port);
 
-    advance(now);
+    advance(micros(now));
     std::string why;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < models.size(); ++i) {
@@ -1010,11 +989,10 @@ void Check(double now, const Observed &seen)
                 why = m.why;
             if (tracing)
                 std::fprintf(stderr,
-                             "model %zu of %zu: %s (connected COM%d, steps %d/%d, tick from %.6f "
-                             "next mark %d, deferred %x at %.6f)\n",
+                             "model %zu of %zu: %s (connected COM%d, steps %d/%d, tick from %lld "
+                             "us, next mark %d)\n",
                              i + 1, models.size(), m.why.c_str(), m.connected, m.reported,
-                             m.displayed, m.timerOn ? m.timerStart : -1.0, m.nextMark, m.deferred,
-                             m.deferredAt);
+                             m.displayed, m.timerOn ? m.timerStart : -1LL, m.nextMark);
         }
     }
     if (kept == 0) {

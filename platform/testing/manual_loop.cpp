@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -18,9 +19,9 @@ namespace {
 
 struct Timer {
     int id;
-    double moment;        // when it runs next
+    long long moment;     // when it runs next, in microseconds of the clock
     unsigned long order;  // of its start (or its last run): breaks ties of moment
-    double period;        // seconds between calls; 0 for a single call
+    long long period;     // microseconds between calls; 0 for a single call
     platform::TimerFunction fn;
     void *data;
 };
@@ -41,7 +42,21 @@ std::vector<Timer>::iterator firstTimer()
     return first;
 }
 
-std::atomic<double> clockSeconds{0.0};
+// The clock counts whole microseconds: moments computed by different sums
+// of the same durations (a timer's start plus its delay, a repeating
+// timer's periods, a driver's steps) are then equal when they should be, so
+// what is due at a moment has run once the clock stands there.
+std::atomic<long long> clockMicros{0};
+
+long long micros(double seconds)
+{
+    return seconds > 0.0 ? std::llround(seconds * 1e6) : 0;
+}
+
+double seconds(long long microseconds)
+{
+    return static_cast<double>(microseconds) / 1e6;  // 1500 gives exactly the double 0.0015
+}
 std::thread::id uiThread;
 int runDepth = 0;
 bool quitPending = false;
@@ -121,7 +136,7 @@ bool runOneDue()
         return true;
     }
     const auto it = firstTimer();
-    if (it == timers.end() || it->moment > clockSeconds.load())
+    if (it == timers.end() || it->moment > clockMicros.load())
         return false;
     const platform::TimerFunction fn = it->fn;
     void *const data = it->data;
@@ -169,31 +184,30 @@ void manualWake() {}
 
 double manualNow()
 {
-    return clockSeconds.load();
+    return seconds(clockMicros.load());
 }
 
 // The UI thread's pause lets time pass (what falls due runs at the next
 // pump); the worker's is where the driver holds it.
-void manualSleep(double seconds)
+void manualSleep(double pause)
 {
     if (manualOnUiThread()) {
-        if (seconds > 0.0)
-            clockSeconds.store(clockSeconds.load() + seconds);
+        clockMicros.store(clockMicros.load() + micros(pause));
         return;
     }
     holdWorker();
 }
 
-int manualStartTimer(double seconds, bool repeat, platform::TimerFunction fn, void *data)
+int manualStartTimer(double delaySeconds, bool repeat, platform::TimerFunction fn, void *data)
 {
     if (!fn || !manualOnUiThread())
         return 0;
     const int id = nextTimerId;
     nextTimerId = nextTimerId == 0x7fffffff ? 1 : nextTimerId + 1;
-    const double delay = seconds > 0.0 ? seconds : 0.0;
+    const long long delay = micros(delaySeconds);
     // A repeating timer of no period would hold the clock forever.
-    const double period = repeat ? (delay > 1e-6 ? delay : 1e-6) : 0.0;
-    timers.push_back(Timer{id, clockSeconds.load() + delay, nextOrder++, period, fn, data});
+    const long long period = repeat ? (delay > 0 ? delay : 1) : 0;
+    timers.push_back(Timer{id, clockMicros.load() + delay, nextOrder++, period, fn, data});
     return id;
 }
 
@@ -227,14 +241,14 @@ void UseManualLoop(bool on)
 void ManualLoopReset()
 {
     timers.clear();
-    clockSeconds.store(0.0);
+    clockMicros.store(0);
     quitPending = false;
     quitCode = 0;
 }
 
 double ManualLoopNow()
 {
-    return clockSeconds.load();
+    return seconds(clockMicros.load());
 }
 
 int ManualLoopRunDue()
@@ -245,17 +259,17 @@ int ManualLoopRunDue()
     return ran;
 }
 
-int ManualLoopAdvance(double seconds)
+int ManualLoopAdvance(double pause)
 {
-    const double end = clockSeconds.load() + (seconds > 0.0 ? seconds : 0.0);
+    const long long end = clockMicros.load() + micros(pause);
     int ran = ManualLoopRunDue();
     for (auto it = firstTimer(); it != timers.end() && it->moment <= end; it = firstTimer()) {
-        if (it->moment > clockSeconds.load())
-            clockSeconds.store(it->moment);
+        if (it->moment > clockMicros.load())
+            clockMicros.store(it->moment);
         ran += ManualLoopRunDue();
     }
-    if (end > clockSeconds.load())
-        clockSeconds.store(end);
+    if (end > clockMicros.load())
+        clockMicros.store(end);
     return ran + ManualLoopRunDue();
 }
 
@@ -264,8 +278,8 @@ bool ManualLoopAdvanceToNextTimer()
     const auto it = firstTimer();
     if (it == timers.end())
         return false;
-    if (it->moment > clockSeconds.load())
-        clockSeconds.store(it->moment);
+    if (it->moment > clockMicros.load())
+        clockMicros.store(it->moment);
     ManualLoopRunDue();
     return true;
 }
