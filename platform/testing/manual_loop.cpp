@@ -66,12 +66,31 @@ int quitCode = 0;
 struct Worker {
     std::mutex mutex;
     std::condition_variable changed;
-    int waiting = 0;         // workers held at a pause or at their start
-    int grants = 0;          // stretches granted and not yet taken
-    unsigned long arrivals = 0;  // pauses reached and functions ended, ever
-    int freeRunning = 0;     // the UI thread waits for the pool: nothing is held
-    int running = 0;         // workers inside their function
+    // Written under the mutex; atomics so that a side may look at them
+    // without it while it spins (below).
+    std::atomic<int> waiting{0};         // workers held at a pause or at their start
+    std::atomic<int> grants{0};          // stretches granted and not yet taken
+    std::atomic<unsigned long> arrivals{0};  // pauses reached and functions ended, ever
+    std::atomic<int> freeRunning{0};     // the UI thread waits for the pool: nothing is held
+    int running = 0;                     // workers inside their function
 };
+
+// The driver and the worker hand over to each other many times an update,
+// each waiting for the other's next step. A step takes microseconds, so each
+// first looks again for a short while before it sleeps: going to sleep and
+// being woken on another core cost more than the step itself.
+template <typename Ready>
+bool spinFor(Ready ready)
+{
+    for (int i = 0; i < 4000; ++i) {
+        if (ready())
+            return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return false;
+}
 
 Worker &worker()
 {
@@ -94,7 +113,11 @@ void holdWorker()
     ++w.waiting;
     ++w.arrivals;
     w.changed.notify_all();
-    w.changed.wait(lock, [&w] { return w.grants > 0 || w.freeRunning > 0; });
+    const auto released = [&w] { return w.grants > 0 || w.freeRunning > 0; };
+    lock.unlock();
+    spinFor(released);
+    lock.lock();
+    w.changed.wait(lock, released);
     if (w.grants > 0)
         --w.grants;
     --w.waiting;
@@ -300,7 +323,11 @@ bool ManualLoopStepWorker(double patienceSeconds)
     const unsigned long before = w.arrivals;
     ++w.grants;
     w.changed.notify_all();
-    w.changed.wait(lock, [&w, before] { return w.arrivals != before; });
+    const auto arrived = [&w, before] { return w.arrivals != before; };
+    lock.unlock();
+    spinFor(arrived);
+    lock.lock();
+    w.changed.wait(lock, arrived);
     return true;
 }
 
