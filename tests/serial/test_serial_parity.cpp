@@ -143,8 +143,9 @@ private slots:
         MemoryLine memory;
         const std::string onMemory = runScript(memory);
         UseMemorySerial(false);
-        QCOMPARE(onMemory, onReal);
-        QCOMPARE(onReal, std::string("inside calls;loop;receive 3;popup closes;receive 2;hold ends;hang-up;"));
+        QCOMPARE(QString::fromStdString(onMemory), QString::fromStdString(onReal));
+        QCOMPARE(QString::fromStdString(onReal),
+                 QString("inside calls;loop;receive 3;popup closes;receive 2;hold ends;hang-up;"));
     }
 };
 
