@@ -841,6 +841,8 @@ void HangUp(int port, double now)
             continue;
         }
         if (port == m.connected) {
+            if (m.headerSent)
+                m.workerMayCut = true;  // its next write finds the line gone
             if (p.gathering || p.bytesLeft()) {
                 p.lateHangUp = true;  // acted on once its bytes are judged
             } else {
