@@ -206,7 +206,9 @@ struct Wire {
     bool mayEndEarly = false;     // an ERROR, WRITE OK, Stop, close, hang-up or cut write came
     bool cutShort = false;        // the cable may cut writes (budget or limit set)
     bool limitSet = false;        // writes cut to a length: stays across a plug
-    long long budget = -1;        // bytes the cable still takes, -1: no limit
+    long long budget = -1;        // bytes the cable still takes, -1: no limit (as of the last
+                                  // START and header; the image's bytes are counted apart)
+    long long imageTaken = 0;     // image bytes the cable took since `budget` was counted
     int limit = -1;               // bytes per write, -1: all
 };
 
@@ -297,6 +299,7 @@ void OnWrite(int port, const std::string &bytes, int writer)
         if (w.sent + bytes.size() > image.size() || image.compare(w.sent, bytes.size(), bytes) != 0)
             fail("image bytes out of order", port);
         w.sent += bytes.size();
+        w.imageTaken += static_cast<long long>(bytes.size());
         if (w.allowedAfter != SIZE_MAX && w.sent > w.allowedAfter + kBlock)
             fail("more than one block after ERROR or Stop", port);
         if (w.sent == image.size())
@@ -789,6 +792,14 @@ void StartInput()
 void Ok(double now)
 {
     advance(micros(now));
+    // The last update's image is all out by now: what the cable took of it
+    // counts against what it still takes.
+    for (int port = 1; port <= kPorts; ++port) {
+        Wire &w = wires[port];
+        if (w.budget >= 0)
+            w.budget = std::max(0LL, w.budget - w.imageTaken);
+        w.imageTaken = 0;
+    }
     startPorts.clear();
     closedUntilOk = false;
     heardSinceOk.clear();
@@ -870,6 +881,7 @@ void Plugged(int port)
     Wire &w = wires[port];
     w.cutShort = w.limitSet;  // a fresh device takes every byte
     w.budget = -1;
+    w.imageTaken = 0;
     for (Model &m : models)
         m.ports[port].hungUp = false;
 }
@@ -878,6 +890,7 @@ void CableBudget(int port, long long bytes)
 {
     Wire &w = wires[port];
     w.budget = bytes < 0 ? -1 : bytes;
+    w.imageTaken = 0;
     w.cutShort = true;
     w.mayEndEarly = true;
     for (Model &m : models)
