@@ -62,6 +62,10 @@ void onWrite(int port, const MemoryWrite &write)
 void onPanelChange(const platform::headless::PanelChange &change)
 {
     using Kind = platform::headless::PanelChangeKind;
+    if (change.kind == Kind::Announced) {
+        oracle::OnAnnounced(std::get<std::string>(change.value));
+        return;
+    }
     if (change.control != TEXTBOX)
         return;
     if (change.kind == Kind::LogReplaced)

@@ -40,6 +40,17 @@ enum Word { StartOk, FileOk, EraseOk, WriteOk, Error, NoWord };
 const std::string kSuccessLine = "Operation successful!\n";
 const std::string kDisconnectedLine = "\nThe camera was disconnected: update stopped.\n";
 const std::string kAbortedLine = "\nTransfer aborted!\n";
+// What a screen reader is told when an update ends well; and the texts of
+// the ends that are failures.
+const std::string kToldSuccess = "Update finished: operation successful.";
+const std::string kToldFailures[] = {
+    "The camera answered ERROR: the update has failed. Press Stop.",
+    "The camera was disconnected: update stopped.",
+    "Update stopped.",
+    "Update refused: the firmware package could not be used, nothing was sent.",
+    "Update refused: this product is unknown.",
+    "Update aborted: the image could not be sent to the camera.",
+};
 
 [[noreturn]] void fail(const char *what, int port)
 {
@@ -973,6 +984,17 @@ void OnLogAppended(const std::string &text)
         if (text == kDisconnectedLine)
             closedUntilOk = true;
     }
+}
+
+void OnAnnounced(const std::string &text)
+{
+    if (tracing)
+        std::fprintf(stderr, "told: %s\n", text.c_str());
+    if (text == kToldSuccess && !successLogged)
+        fail("a screen reader told of success that the log does not show", 0);
+    if (successLogged
+        && std::find(std::begin(kToldFailures), std::end(kToldFailures), text) != std::end(kToldFailures))
+        fail("a screen reader told of a failure after success", 0);
 }
 
 void Check(double now, const Observed &seen)

@@ -32,8 +32,9 @@
 // Besides the model, the wire is checked write by write (nothing but START
 // before a banner, one START per Ok, the header only after START OK, then
 // exactly the image in order, at most one block after ERROR or Stop, never
-// two writers), and the ports' state (no port open after the end of an
-// update or Stop until the next Ok).
+// two writers), the ports' state (no port open after the end of an
+// update or Stop until the next Ok), and what a screen reader is told (of
+// success only once it is logged, of no failure after it).
 #pragma once
 
 #include <cstddef>
@@ -78,6 +79,7 @@ bool HeardSinceOk(const char *word);               // some camera said `word` si
 void OnWrite(int port, const std::string &bytes, int writer);  // the cable took these
 void OnLogAppended(const std::string &text);
 void OnLogReplaced();
+void OnAnnounced(const std::string &text);  // what a screen reader is told
 
 // What the driver observes of the program after an event.
 struct Observed {

@@ -4,6 +4,7 @@
 #include "popup_hold.h"
 #include "runtime.h"
 
+#include <cstdint>
 #include <map>
 
 namespace {
@@ -26,13 +27,13 @@ bool arm(int handle, double seconds)
     if (it == calls.end())
         return false;
     it->second.timer = platform::eventLoop().startTimer(
-        seconds, false, fire, reinterpret_cast<void *>(static_cast<long>(handle)));
+        seconds, false, fire, reinterpret_cast<void *>(static_cast<std::intptr_t>(handle)));
     return it->second.timer != 0;
 }
 
 void fire(void *handleAsPointer)
 {
-    const int handle = static_cast<int>(reinterpret_cast<long>(handleAsPointer));
+    const int handle = static_cast<int>(reinterpret_cast<std::intptr_t>(handleAsPointer));
     const auto it = calls.find(handle);
     if (it == calls.end())
         return;

@@ -1,18 +1,19 @@
 // The event loop on Qt: QEventLoop for RunUserInterface, QTimer for timers,
-// a queued call to wake the UI thread, and the machine's monotonic clock.
+// QSocketNotifier for handle watches, a queued call to wake the UI thread,
+// and the machine's monotonic clock.
 #include "event_loop.h"
+#include "event_loop_system.h"
 #include "ui_queue.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
-#include <cerrno>
 #include <chrono>
 #include <map>
-#include <time.h>
 #include <vector>
 
 namespace platform {
@@ -75,26 +76,9 @@ double qtNow()
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Sleeps to an absolute deadline, so an interrupted sleep resumes without
-// drift; the kernel's high-resolution timers keep even 0.1 ms pauses within
-// a few tens of microseconds, without spinning.
 void qtSleep(double seconds)
 {
-    if (!(seconds > 0.0))
-        return;
-    if (seconds > 1.0e9)
-        seconds = 1.0e9;
-    timespec deadline{};
-    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-    const double whole = static_cast<double>(static_cast<long long>(seconds));
-    deadline.tv_sec += static_cast<time_t>(whole);
-    deadline.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
-    if (deadline.tv_nsec >= 1'000'000'000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1'000'000'000L;
-    }
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
+    loop_system::sleep(seconds);
 }
 
 std::map<int, QTimer *> timers;  // live timers by id (UI thread)
@@ -136,14 +120,55 @@ void qtStopTimer(int id)
     timers.erase(it);
 }
 
+std::map<int, QSocketNotifier *> watches;  // live watches by id (UI thread)
+int nextWatchId = 1;
+
+int qtWatchReadable(int handle, WatchFunction fn, void *data)
+{
+    if (!fn || handle < 0 || !qtOnUiThread())
+        return 0;
+    const int id = nextWatchId;
+    nextWatchId = nextWatchId == 0x7fffffff ? 1 : nextWatchId + 1;
+    auto *notifier = new QSocketNotifier(handle, QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [id, fn, data] { fn(id, data); });
+    watches[id] = notifier;
+    return id;
+}
+
+void qtEnableWatch(int id, bool on)
+{
+    const auto it = watches.find(id);
+    if (it != watches.end())
+        it->second->setEnabled(on);
+}
+
+void forgetWatch(int id)
+{
+    const auto it = watches.find(id);
+    if (it == watches.end())
+        return;
+    it->second->setEnabled(false);
+    it->second->deleteLater();  // it may be the very notifier whose call is running
+    watches.erase(it);
+}
+
+void qtStopWatch(int id)
+{
+    if (qtOnUiThread())
+        forgetWatch(id);
+    else
+        postToUiThread([id] { forgetWatch(id); });
+}
+
 void nothing() {}
 void nothingWaiting(bool) {}
 
 } // namespace
 
 const EventLoopBackend kQtEventLoop = {
-    qtOnUiThread, qtRun,        qtQuit,      qtWake,  qtNow,         qtSleep,
-    qtStartTimer, qtStopTimer,  nothing,     nothing, nothingWaiting,
+    qtOnUiThread,    qtRun,         qtQuit,      qtWake,  qtNow,         qtSleep,
+    qtStartTimer,    qtStopTimer,   nothing,     nothing, nothingWaiting,
+    qtWatchReadable, qtEnableWatch, qtStopWatch,
 };
 
 } // namespace platform

@@ -1,63 +1,17 @@
-// Files and time: where the executable lives, file dates and sizes, pauses
-// and the seconds clock.
+// Files and time: where the executable lives, pauses and the seconds
+// clock. The file calls themselves are the system's (files_posix.cpp,
+// files_win32.cpp).
 #include "files_time.h"
 #include "event_loop.h"
+#include "files_system.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-#include <vector>
-
-namespace {
-
-// Full path of the running executable, "" when it cannot be told. The
-// buffer grows until the link fits: an installation folder may be deeper
-// than any fixed guess.
-std::string executablePath()
-{
-    std::vector<char> path(1024);
-    for (;;) {
-        const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-        if (length < 0)
-            break;
-        if (static_cast<std::size_t>(length) < path.size())
-            return std::string(path.data(), static_cast<std::size_t>(length));
-        path.resize(path.size() * 2);
-    }
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationFilePath().toStdString();
-    return {};
-}
-
-// What stat() tells of a path that is no readable regular file.
-int whyNotRegular(const char *path)
-{
-    const int saved = errno;
-    struct stat info {};
-    int code = kFileMissing;
-    if (::stat(path, &info) == 0)
-        code = S_ISREG(info.st_mode) ? kFileSystemError : kFileNotRegular;
-    errno = saved;
-    return code;
-}
-
-} // namespace
 
 int GetProjectDir(std::string *dir)
 {
-    const std::string path = executablePath();
-    const std::size_t slash = path.rfind('/');
+    const std::string path = platform::executablePath();
+    const std::size_t slash = path.find_last_of(kPathSeparators);
     if (!dir || slash == std::string::npos)
         return -1;
     *dir = slash == 0 ? std::string("/") : path.substr(0, slash);
@@ -76,95 +30,10 @@ int GetProjectDir(char *dir, std::size_t size)
 const char *GetExecutableName()
 {
     static const std::string name = [] {
-        const std::string path = executablePath();
-        return path.substr(path.rfind('/') + 1);  // npos + 1 == 0: the whole text
+        const std::string path = platform::executablePath();
+        return path.substr(path.find_last_of(kPathSeparators) + 1);  // npos + 1 == 0: the whole text
     }();
     return name.c_str();
-}
-
-int GetFileDate(const char *path, int *month, int *day, int *year)
-{
-    struct stat info {};
-    if (!path || !month || !day || !year || ::stat(path, &info) != 0)
-        return -1;
-    std::tm local{};
-    if (!::localtime_r(&info.st_mtime, &local))
-        return -1;
-    *month = local.tm_mon + 1;
-    *day = local.tm_mday;
-    *year = local.tm_year + 1900;
-    return 0;
-}
-
-long long GetFileSize(const char *path)
-{
-    struct stat info {};
-    if (!path || ::stat(path, &info) != 0 || S_ISDIR(info.st_mode))
-        return -1;
-    return static_cast<long long>(info.st_size);
-}
-
-int OpenRegularFile(const char *path, long long *size)
-{
-    if (!path) {
-        errno = EINVAL;
-        return kFileMissing;
-    }
-    // Looked at before it is opened: opening a serial device alone can
-    // raise its control lines, and opening a FIFO is already a wait.
-    struct stat info {};
-    if (::stat(path, &info) != 0)
-        return kFileMissing;
-    if (!S_ISREG(info.st_mode)) {
-        errno = EINVAL;
-        return kFileNotRegular;
-    }
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return whyNotRegular(path);
-    if (::fstat(fd, &info) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return kFileSystemError;
-    }
-    if (!S_ISREG(info.st_mode)) {  // replaced between the look and the open
-        ::close(fd);
-        errno = EINVAL;
-        return kFileNotRegular;
-    }
-    if (size)
-        *size = static_cast<long long>(info.st_size);
-    return fd;
-}
-
-long long ReadFileAt(int handle, long long offset, void *buffer, long long count)
-{
-    if (handle < 0 || offset < 0 || count < 0 || (!buffer && count > 0)) {
-        errno = EINVAL;
-        return kFileSystemError;
-    }
-    auto *bytes = static_cast<char *>(buffer);
-    long long done = 0;
-    while (done < count) {
-        // One call reads at most about 2 GiB on Linux; the loop takes the rest.
-        const std::size_t want = static_cast<std::size_t>(std::min<long long>(count - done, 1LL << 30));
-        const ssize_t n = ::pread(handle, bytes + done, want, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return kFileSystemError;
-        if (n == 0)
-            break;  // end of file
-        done += n;
-    }
-    return done;
-}
-
-void CloseFile(int handle)
-{
-    if (handle >= 0)
-        ::close(handle);
 }
 
 // The event loop's clock: the machine's, or a test's manual one.

@@ -8,12 +8,20 @@
 namespace platform {
 
 namespace {
-std::atomic<const EventLoopBackend *> activeLoop{&kQtEventLoop};
+std::atomic<const EventLoopBackend *> defaultLoop{&kPlainEventLoop};
+std::atomic<const EventLoopBackend *> activeLoop{&kPlainEventLoop};
 } // namespace
 
 void selectEventLoop(const EventLoopBackend *backend)
 {
-    activeLoop.store(backend ? backend : &kQtEventLoop, std::memory_order_release);
+    activeLoop.store(backend ? backend : defaultLoop.load(std::memory_order_acquire),
+                     std::memory_order_release);
+}
+
+void setDefaultEventLoop(const EventLoopBackend *backend)
+{
+    defaultLoop.store(backend ? backend : &kPlainEventLoop, std::memory_order_release);
+    selectEventLoop(nullptr);
 }
 
 const EventLoopBackend &eventLoop()

@@ -2,6 +2,7 @@
 // order. The image streaming worker runs here.
 #include "threadpool.h"
 #include "event_loop.h"
+#include "event_loop_system.h"
 #include "runtime.h"
 #include "ui_queue.h"
 
@@ -16,7 +17,6 @@
 #include <thread>
 #include <utility>
 
-#include <sys/prctl.h>
 
 namespace {
 
@@ -31,11 +31,9 @@ struct Pool {
 
 void runPool(Pool *pool)
 {
-    // The worker pauses 0.1 ms after every 512-byte block. With the default
-    // 50 us of timer slack each pause ends up near 0.2 ms and the image goes
-    // out at half the speed the pauses allow; 1 ns keeps them at 0.1 ms,
-    // still sleeping rather than spinning.
-    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    // The worker pauses 0.1 ms after every 512-byte block: they must not
+    // stretch to the system's default slack.
+    platform::loop_system::preciseTimersForThisThread();
     for (;;) {
         std::pair<ThreadFunctionPtr, void *> next;
         {

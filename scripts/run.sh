@@ -35,7 +35,7 @@ if [ "$real_camera" = no ]; then
   workdir="$(mktemp -d)"
   mkfifo "$workdir/camera.out"
   "$root/build/tools/simcam/quorvel-simcam" --product "${QUORVEL_DEMO_PRODUCT:-RZ4417}" \
-      --rate 11520 --erase 3 --program 4 --repeat >"$workdir/camera.out" &
+      --rate 11520 --erase 3 --program 4 --repeat-when-closed >"$workdir/camera.out" &
   camera_pid=$!
   exec 3<"$workdir/camera.out"
   read -r device <&3

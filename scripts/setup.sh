@@ -5,12 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev qt6-serialport-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev
   libgl-dev libqt6opengl6-dev fonts-dejavu-core
   xvfb xauth x11-utils imagemagick xdotool
   dpkg-dev lintian librsvg2-bin desktop-file-utils appstream
   locales
   clang-14 libclang-rt-14-dev libx11-dev
+  nlohmann-json3-dev
 )
 
 missing=()

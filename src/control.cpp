@@ -9,6 +9,7 @@
 //   CameraDeconnectee       end of an update whose camera went away
 #include "control.h"
 
+#include "annonce.h"
 #include "loader_state.h"
 #include "messages.h"
 #include "numbers.h"
@@ -62,6 +63,7 @@ void GestionStart(int panel)
     // blocks leaves transferActive set and its pool behind (its worker has
     // returned); both are released here.
     ResetLoaderState(LoaderReset::Scan);
+    AnnoncerIssue();  // none yet: this update's outcome will be told
     SetCtrlAttribute(panel, SLIDE, ATTR_FILL_COLOR, kRed);
     SetCtrlVal(panel, LED1, 0);
     SetCtrlVal(panel, LED2, 0);
@@ -72,6 +74,7 @@ void GestionStart(int panel)
     SetCtrlVal(panel, TEMPS, "00:00");
     ResetTextBox(panel, TEXTBOX, "");
     OuvertureCom();
+    SetActiveCtrl(panel, STOP);  // Start hid under the popup: the keyboard goes to Stop
 }
 
 void GestionStop(int panel)
@@ -103,7 +106,10 @@ void GestionStop(int panel)
         }
     }
     EtatRepos(panel);
+    if (!releasingOtherPorts)
+        SetActiveCtrl(panel, GO);  // Stop hid under the keyboard: it comes back to Start
     SetWaitCursor(0);
+    AnnoncerIssue();
 }
 
 void BasculeLangue(int panel)
@@ -270,6 +276,7 @@ int ArretCom()
     loader.bootloaderFound = 0;
     EtatRepos(panel);
     SetActiveCtrl(panel, GO);
+    AnnoncerIssue();
     return 0;
 }
 

@@ -4,6 +4,7 @@
 //   "FILE OK" / "ERASE OK" / "WRITE OK" -> progress steps 1, 2, 3
 //   "ERROR"     -> the worker stops after its current block
 #include "dialogue.h"
+#include "annonce.h"
 
 #include "collecte.h"
 #include "control.h"
@@ -159,6 +160,7 @@ void traiterReponse(const char *chunk)
         loader.transferActive = 0;  // the worker stops after its current block
         if (loader.connectedPort != 0)  // the connected camera's own refusal
             DeciderIssue(UpdateOutcome::CameraError);
+        AnnoncerIssue();
     }
     SetCtrlVal(loader.panel, TEXTBOX, chunk);
     ProcessDrawEvents();

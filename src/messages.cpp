@@ -119,6 +119,24 @@ const char *const kCatalogue[MSG_COUNT][2] = {
     {"Camera connection", "Connexion de la caméra"},
     /* MSG_NAME_ANIMATION */
     {"Update activity animation", "Animation de mise à jour en cours"},
+    /* MSG_SAY_SUCCESS */
+    {"Update finished: operation successful.", "Mise à jour terminée : réussie."},
+    /* MSG_SAY_CAMERA_ERROR */
+    {"The camera answered ERROR: the update has failed. Press Stop.",
+     "La caméra a répondu ERROR : la mise à jour a échoué. Appuyez sur Stop."},
+    /* MSG_SAY_DISCONNECTED */
+    {"The camera was disconnected: update stopped.",
+     "La caméra a été déconnectée : mise à jour arrêtée."},
+    /* MSG_SAY_STOPPED */
+    {"Update stopped.", "Mise à jour arrêtée."},
+    /* MSG_SAY_PACKAGE_REFUSED */
+    {"Update refused: the firmware package could not be used, nothing was sent.",
+     "Mise à jour refusée : le package du firmware est inutilisable, rien n'a été envoyé."},
+    /* MSG_SAY_UNKNOWN_PRODUCT */
+    {"Update refused: this product is unknown.", "Mise à jour refusée : ce produit est inconnu."},
+    /* MSG_SAY_SEND_FAILED */
+    {"Update aborted: the image could not be sent to the camera.",
+     "Mise à jour abandonnée : l'image n'a pu être envoyée à la caméra."},
 };
 
 } // namespace

@@ -51,6 +51,14 @@ enum MessageId {
     MSG_NAME_TIME,          // TEMPS
     MSG_NAME_CONNECTION,    // BOOT
     MSG_NAME_ANIMATION,     // PICTURE
+    // What a screen reader is told when an update ends, by its outcome.
+    MSG_SAY_SUCCESS,
+    MSG_SAY_CAMERA_ERROR,
+    MSG_SAY_DISCONNECTED,
+    MSG_SAY_STOPPED,
+    MSG_SAY_PACKAGE_REFUSED,
+    MSG_SAY_UNKNOWN_PRODUCT,
+    MSG_SAY_SEND_FAILED,
     MSG_COUNT
 };
 

@@ -104,6 +104,7 @@ void noterRefus(int port)
 }
 
 void PerteCom(int port, int /*eventMask*/, void * /*callbackData*/);
+void perdrePort(int port);
 
 // Opens one port with the bootloader's line settings, its receive callback
 // and its hang-up callback. Returns what the open returned.
@@ -141,7 +142,7 @@ void essayerPort(int port)
 // The device of an open port went away. The camera's: the update ends as
 // the operator's Stop would end it. A port still listening for a banner: it
 // is closed and tried again with the others, so it is heard when it is back.
-void PerteCom(int port, int /*eventMask*/, void * /*callbackData*/)
+void perdrePort(int port)
 {
     if (port == loader.connectedPort) {
         CameraDeconnectee();
@@ -151,6 +152,15 @@ void PerteCom(int port, int /*eventMask*/, void * /*callbackData*/)
     InstallComCallback(port, 0, 0, 0, nullptr, nullptr);
     CloseCom(port);
     loader.portStatus[port] = kComHangUp;  // the watch tries it again when its node is back
+}
+
+// What the camera said before its port went away is judged first: a camera
+// that restarts right after "WRITE OK" has been updated.
+void PerteCom(int port, int /*eventMask*/, void * /*callbackData*/)
+{
+    if (port == loader.connectedPort && PerteApresCollecte(port, perdrePort))
+        return;
+    perdrePort(port);
 }
 
 // Ten seconds after Ok with ports open and no banner: the operator hears

@@ -1,6 +1,7 @@
 // The progress tick, on the UI thread, every TIMER interval of an update.
 #include "progress.h"
 
+#include "annonce.h"
 #include "control.h"
 #include "loader_state.h"
 #include "messages.h"
@@ -57,6 +58,7 @@ void AvancementProgression(int panel, int timerControl)
         return;
     // Only the latest step counts: steps reported within one second are skipped.
     loader.displayedStep = loader.reportedStep;
+    AnnoncerEtape(loader.displayedStep);
     switch (loader.displayedStep) {
     case kStepFileReceived:
         SetCtrlVal(panel, LED1, 1);

@@ -231,3 +231,8 @@ int ResetTimer(int panel, int control)
 {
     return onUiThread([panel, control](const PanelBackend &b) { return b.resetTimer(panel, control); });
 }
+
+int AnnounceText(int panel, const char *value)
+{
+    return onUiThread([panel, t = text(value)](const PanelBackend &b) { return b.announce(panel, t); });
+}

@@ -63,3 +63,7 @@ void SetWaitCursor(int on);       // 1 busy cursor, 0 normal; not nested
 void ProcessDrawEvents();         // repaints pending widgets; runs no callback
 // Restarts the interval of a timer control; panel 0 and control 0 = all.
 int ResetTimer(int panel, int control);
+// Says `text` (UTF-8) to an operator who listens to a screen reader, as an
+// event it speaks wherever the keyboard focus is; the focus stays where it
+// is and nothing is drawn. 0, or kPanelBadHandle for an unknown panel.
+int AnnounceText(int panel, const char *text);

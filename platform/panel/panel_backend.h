@@ -53,6 +53,10 @@ struct PanelBackend {
     // caller has marked the popup open (popup_hold.h) around this call.
     int (*runPopup)(const std::string &title, const std::string &message,
                     const PopupButtons &buttons);
+    // Tells the operator `text` through a screen reader without moving the
+    // keyboard focus (the window: a notification it speaks; no window: the
+    // text recorded). Nothing is drawn.
+    int (*announce)(int panel, const std::string &text);
 };
 
 // Switches every later panel call to `backend` (no backend: every call

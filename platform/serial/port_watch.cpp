@@ -1,18 +1,11 @@
-// The port watch: an event-loop timer for the periodic try, and a
-// QFileSystemWatcher (inotify) on the directories where device nodes appear
-// when the loop is Qt's (a manual loop has no device to wait for).
+// The port watch: an event-loop timer for the periodic try, and the
+// system's word that a device node appeared (device_directory_watch.h) when
+// the loop can watch handles (a manual loop has no device to wait for).
 #include "port_watch.h"
 
+#include "device_directory_watch.h"
 #include "event_loop.h"
 #include "serial_ports_map.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
-#include <QStringList>
-
-#include <cstdlib>
-#include <memory>
 
 namespace {
 
@@ -21,7 +14,7 @@ constexpr double kBurstSeconds = 0.02;  // udev names the node just after creati
 struct Watch {
     int period = 0;  // the loop's repeating timer
     int soon = 0;    // single shot: gathers a burst of directory changes into one call
-    std::unique_ptr<QFileSystemWatcher> directories;
+    bool directories = false;  // the device directories are watched
     PortWatchCallback callback = nullptr;
 };
 
@@ -45,36 +38,11 @@ void onSoon(void *)
     deliver();
 }
 
-// /dev, and the directories of the devices the operator named, which may be
-// elsewhere (/dev/pts, /dev/serial/by-id, a test's directory).
-QStringList watchedDirectories(const QString &deviceDir)
+void onDirectoryChanged()
 {
-    QStringList dirs{deviceDir};
-    if (const char *list = std::getenv("QUORVEL_COM_PORTS")) {
-        for (const auto &entry : platform::parseComPortList(list)) {
-            const QString dir = QFileInfo(QString::fromStdString(entry.second)).absolutePath();
-            if (!dirs.contains(dir) && QDir(dir).exists())
-                dirs << dir;
-        }
-    }
-    return dirs;
-}
-
-void watchDirectories(Watch *watch)
-{
-    watch->directories = std::make_unique<QFileSystemWatcher>();
-    const QString deviceDir = QString::fromStdString(platform::serialDeviceDirectory());
-    const QStringList failed = watch->directories->addPaths(watchedDirectories(deviceDir));
-    // With /dev watched, the machine's device list is enumerated again only
-    // when a node comes or goes.
-    platform::watchSerialDevices(!failed.contains(deviceDir));
-    QObject::connect(watch->directories.get(), &QFileSystemWatcher::directoryChanged,
-                     watch->directories.get(), [watch](const QString &) {
-                         platform::forgetSerialDevices();  // the enumeration is stale now
-                         if (watch->soon == 0)
-                             watch->soon = platform::eventLoop().startTimer(kBurstSeconds, false,
-                                                                            onSoon, nullptr);
-                     });
+    platform::forgetSerialDevices();  // the enumeration is stale now
+    if (currentWatch && currentWatch->soon == 0)
+        currentWatch->soon = platform::eventLoop().startTimer(kBurstSeconds, false, onSoon, nullptr);
 }
 
 } // namespace
@@ -86,9 +54,13 @@ void StartPortWatch(PortWatchCallback callback, double periodSeconds)
     watch->callback = callback;
     watch->period = platform::eventLoop().startTimer(periodSeconds < 0.05 ? 0.05 : periodSeconds,
                                                      true, onPeriod, nullptr);
-    if (&platform::eventLoop() == &platform::kQtEventLoop)
-        watchDirectories(watch);
     currentWatch = watch;
+    if (platform::eventLoop().watchReadable) {
+        // With /dev watched, the machine's device list is enumerated again
+        // only when a node comes or goes.
+        platform::watchSerialDevices(platform::startDeviceDirectoryWatch(onDirectoryChanged));
+        watch->directories = true;
+    }
 }
 
 void StopPortWatch()
@@ -101,9 +73,7 @@ void StopPortWatch()
     platform::eventLoop().stopTimer(watch->soon);
     if (watch->directories) {
         platform::watchSerialDevices(false);
-        watch->directories->disconnect();
-        // From inside its own signal the watcher must outlive the call.
-        watch->directories.release()->deleteLater();
+        platform::stopDeviceDirectoryWatch();
     }
     delete watch;
 }

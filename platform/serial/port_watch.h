@@ -2,7 +2,7 @@
 // the camera brings up after the operator's Ok is still heard: about once a
 // period, and at once when a node is created or changed in /dev or in the
 // directory of a device named in QUORVEL_COM_PORTS (inotify). One watch at
-// a time; everything on the UI thread, which must run a Qt event loop.
+// a time; everything on the UI thread, from its event loop.
 #pragma once
 
 using PortWatchCallback = void (*)();

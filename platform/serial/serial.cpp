@@ -9,18 +9,20 @@
 namespace {
 
 // Read on every call from any thread; switched only while no port is open.
-std::atomic<const SerialBackend *> activeBackend{&kPosixSerialBackend};
+// nullptr: the operating system's.
+std::atomic<const SerialBackend *> activeBackend{nullptr};
 
 const SerialBackend &active()
 {
-    return *activeBackend.load(std::memory_order_acquire);
+    const SerialBackend *chosen = activeBackend.load(std::memory_order_acquire);
+    return chosen ? *chosen : *systemSerialBackend();
 }
 
 } // namespace
 
 void selectSerialBackend(const SerialBackend *backend)
 {
-    activeBackend.store(backend ? backend : &kPosixSerialBackend, std::memory_order_release);
+    activeBackend.store(backend, std::memory_order_release);
 }
 
 int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,

@@ -84,7 +84,7 @@ int FlushOutQ(int port);                       // drops bytes not yet sent; 0 or
 // eventMask 0 removes it. notifyCount and eventChar are accepted and ignored:
 // the callback comes whenever bytes are waiting, once per event-loop pass
 // while they stay, so it should drain them. It runs on the thread that
-// installed it (the UI thread, which must run a Qt event loop), never while
+// installed it (the UI thread, which must run the event loop), never while
 // a port call of that thread is in progress. Returns 0 or a ComError
 // (kComNotOpen without effect when the port is not open).
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventChar,

@@ -1,5 +1,5 @@
 // The serial backends behind serial.h: the operating system's ports
-// (serial_posix.cpp) and the in-memory ports of tests and fuzzers
+// (serial_posix.cpp, serial_win32.cpp) and the in-memory ports of tests and fuzzers
 // (testing/serial_memory.cpp). serial.cpp forwards every public call to the
 // active one. Internal to the platform layer.
 #pragma once
@@ -29,8 +29,11 @@ struct SerialBackend {
     int (*holdComCallback)(int port, int hold);
 };
 
-extern const SerialBackend kPosixSerialBackend;   // serial_posix.cpp
+// The operating system's ports: POSIX termios (serial_posix.cpp) or the
+// Win32 comm API (serial_win32.cpp), whichever this build has.
+const SerialBackend *systemSerialBackend();
 
-// Switches every later serial call to `backend`. Ports open on the other
+// Switches every later serial call to `backend` (nullptr: the operating
+// system's ports). Ports open on the other
 // backend stay as they are; close them first.
 void selectSerialBackend(const SerialBackend *backend);

@@ -1,6 +1,6 @@
 // COM number -> device path: the operator's (or a test's) explicit list in
 // QUORVEL_COM_PORTS, or the machine's serial devices in a stable order, as
-// Qt SerialPort enumerates them (with their USB identity).
+// /dev and sysfs show them (with their USB identity).
 #include "serial_ports_map.h"
 #include "serial.h"
 
@@ -16,7 +16,6 @@
 #include <unistd.h>
 #include <tuple>
 
-#include <QSerialPortInfo>
 #include <chrono>
 #include <climits>
 #include <mutex>
@@ -155,29 +154,6 @@ bool hasDeviceLink(const std::string &sysTtyDir, const std::string &name)
 
 namespace platform {
 
-std::map<int, std::string> parseComPortList(const std::string &text)
-{
-    std::map<int, std::string> ports;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string entry = text.substr(start, end - start);
-        start = end + 1;
-
-        const std::size_t equals = entry.find('=');
-        if (equals == std::string::npos)
-            continue;
-        const int port = decimalNumber(trimmed(entry.substr(0, equals)));
-        const std::string device = trimmed(entry.substr(equals + 1));
-        if (port < 1 || port > kComMaxPort || device.empty())
-            continue;
-        ports.emplace(port, device);  // keeps the first device of a number
-    }
-    return ports;
-}
-
 std::vector<SerialDevice> orderSerialDevices(std::vector<SerialDevice> devices,
                                              const std::string &sysTtyDir)
 {
@@ -256,20 +232,7 @@ std::vector<SerialDevice> enumerateMachine(const DeviceCache &cache)
 {
     if (!cache.treeDev.empty())
         return scanSerialDevices(cache.treeDev, cache.treeSys);
-    std::vector<SerialDevice> devices;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        SerialDevice device;
-        device.path = info.systemLocation().toStdString();
-        if (info.hasVendorIdentifier())
-            device.vendorId = info.vendorIdentifier();
-        if (info.hasProductIdentifier())
-            device.productId = info.productIdentifier();
-        device.product = info.description().toStdString();
-        device.manufacturer = info.manufacturer().toStdString();
-        device.serialNumber = info.serialNumber().toStdString();
-        devices.push_back(std::move(device));
-    }
-    return orderSerialDevices(std::move(devices), "/sys/class/tty");
+    return scanSerialDevices("/dev", "/sys/class/tty");
 }
 
 } // namespace

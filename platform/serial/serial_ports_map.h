@@ -45,8 +45,8 @@ std::vector<SerialDevice> scanSerialDevices(const std::string &devDir, const std
 // Only the paths of scanSerialDevices.
 std::vector<std::string> listSerialDevices(const std::string &devDir, const std::string &sysTtyDir);
 
-// The machine's serial devices in COM order, as Qt SerialPort's enumeration
-// (udev or sysfs) finds them. Kept for half a second, so that a scan of 49
+// The machine's serial devices in COM order, as scanSerialDevices finds
+// them in /dev and /sys/class/tty. Kept for half a second, so that a scan of 49
 // COM numbers enumerates once; while /dev is watched for new nodes
 // (watchSerialDevices(true)) kept until forgetSerialDevices() says a node
 // came or went, or 10 s at most, so a scan that waits for a camera costs
@@ -59,7 +59,7 @@ void watchSerialDevices(bool watched);
 // test gave useSerialDeviceTree. The port watch watches it.
 std::string serialDeviceDirectory();
 // Test hook: the machine's serial devices are those of this /dev and
-// /sys/class/tty tree (scanSerialDevices) instead of Qt's enumeration;
+// /sys/class/tty tree (scanSerialDevices) instead of the machine's;
 // empty texts restore the machine's.
 void useSerialDeviceTree(const std::string &devDir, const std::string &sysTtyDir);
 

@@ -1,5 +1,6 @@
 // Serial ports on POSIX termios (Linux): one non-blocking file descriptor per
-// COM number, waits done with ppoll, the receive callback a QSocketNotifier.
+// COM number, waits done with ppoll, the receive callback a readable-handle
+// watch of the event loop.
 //
 //   1. The port table and its locking
 //   2. Line settings
@@ -10,14 +11,8 @@
 #include "serial.h"
 #include "serial_holders.h"
 #include "serial_ports_map.h"
+#include "event_loop.h"
 #include "popup_hold.h"
-
-#include <QPointer>
-
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QSocketNotifier>
-#include <QThread>
 
 #include <algorithm>
 #include <array>
@@ -30,6 +25,7 @@
 #include <poll.h>
 #include <shared_mutex>
 #include <string>
+#include <cstdint>
 #include <cstdio>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -71,7 +67,7 @@ struct Port {
     int injectedHolderPid = 0;
     // Receive callback. Touched only on the thread that installed it (the UI
     // thread), and written there under the exclusive lock.
-    QSocketNotifier *notifier = nullptr;     // owned; released with deleteLater
+    int watch = 0;                           // the event loop's watch of fd, 0 = none
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
     bool callbackHeld = false;               // HoldComCallback: bytes wait, no callback
@@ -167,30 +163,18 @@ bool deviceGone(int fd)
     return events > 0 && (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-// Ends the callback of a port: stops it firing and lets Qt free it once the
-// event loop is back (it may be the very notifier whose callback is running).
+// Ends the callback of a port: stops its watch (it may be the very watch
+// whose call is running). Closed from another thread than the UI thread,
+// the watch is switched off there soon after; it is already detached from
+// the port, so a last firing before then is ignored.
 void releaseNotifier(Port &p)
 {
-    QSocketNotifier *notifier = p.notifier;
-    p.notifier = nullptr;
+    const int watch = p.watch;
+    p.watch = 0;
     p.callback = nullptr;
     p.callbackData = nullptr;
-    if (!notifier)
-        return;
-    if (notifier->thread() == QThread::currentThread()) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-    } else {
-        // Closed from another thread than the installing one: the notifier
-        // must be switched off on its own thread. It is already detached
-        // from the port, so a last activation before then is ignored.
-        QMetaObject::invokeMethod(
-            notifier, [notifier] {
-                notifier->setEnabled(false);
-                notifier->deleteLater();
-            },
-            Qt::QueuedConnection);
-    }
+    if (watch != 0)
+        platform::eventLoop().stopWatch(watch);
 }
 
 // ---------------------------------------------------------------------------
@@ -705,30 +689,35 @@ int posixComWrt(int port, const char *buffer, int count)
 // ---------------------------------------------------------------------------
 // 6. The receive callback and hang-up (UI thread)
 //
-// The notifier fires on the UI thread whenever the descriptor is readable.
+// The watch fires on the UI thread whenever the descriptor is readable.
 // A device that went away is "readable" forever (POLLHUP), so a firing with
-// no byte waiting is checked for a hang-up: the notifier is then switched
-// off (else the event loop would spin) and the port marked failed.
+// no byte waiting is checked for a hang-up: the watch is then switched off
+// (else the event loop would spin) and the port marked failed.
 
 namespace {
 
-// Switches the notifier back on once the popups have closed, if it is still
+void enableWatch(int watch, bool on)
+{
+    platform::eventLoop().enableWatch(watch, on);
+}
+
+// Switches the watch back on once the popups have closed, if it is still
 // the port's and the program does not hold the port's callback itself.
-void resumeAfterPopups(int port, QPointer<QSocketNotifier> notifier)
+void resumeAfterPopups(int port, int watch)
 {
     Port &p = portAt(port);
     std::shared_lock<std::shared_mutex> lock(p.lock);
-    if (notifier && p.notifier == notifier.data() && !p.callbackHeld && p.fd >= 0)
-        notifier->setEnabled(true);
+    if (p.watch == watch && !p.callbackHeld && p.fd >= 0)
+        enableWatch(watch, true);
 }
 
-void onPortReadable(int port, QSocketNotifier *notifier)
+void onPortReadable(int watch, void *portAsPointer)
 {
+    const int port = static_cast<int>(reinterpret_cast<std::intptr_t>(portAsPointer));
     if (ModalPopupOpen()) {  // the bytes wait until the popup has closed
         // Level-triggered: left on, it would fire on every pass of the popup's loop.
-        notifier->setEnabled(false);
-        platform::holdUntilPopupsClose(
-            [port, held = QPointer<QSocketNotifier>(notifier)] { resumeAfterPopups(port, held); });
+        enableWatch(watch, false);
+        platform::holdUntilPopupsClose([port, watch] { resumeAfterPopups(port, watch); });
         return;
     }
     Port &p = portAt(port);
@@ -737,8 +726,8 @@ void onPortReadable(int port, QSocketNotifier *notifier)
     int event = 1;
     {
         std::shared_lock<std::shared_mutex> lock(p.lock);
-        if (p.notifier != notifier || p.callbackHeld) {
-            notifier->setEnabled(false);
+        if (p.watch != watch || p.callbackHeld) {
+            enableWatch(watch, false);
             return;
         }
         int state = usable(p);  // a worker's write may have seen the hang-up first
@@ -746,7 +735,7 @@ void onPortReadable(int port, QSocketNotifier *notifier)
         if (waiting < 0)
             state = waiting;
         if (state != 0) {
-            notifier->setEnabled(false);
+            enableWatch(watch, false);
             if (state != kComHangUp || p.hangUpReported.exchange(true))
                 return;
             callback = p.hangUpCallback;
@@ -782,20 +771,19 @@ int posixInstallComCallback(int port, int eventMask, int /*notifyCount*/, int /*
     }
     if (p.hungUp.load(std::memory_order_relaxed))
         return kComHangUp;
-    if (!QCoreApplication::instance() || !QThread::currentThread()->eventDispatcher())
+    const platform::EventLoopBackend &loop = platform::eventLoop();
+    if (!loop.watchReadable || !loop.onUiThread())
         return kComArgumentError;  // no event loop here to deliver the callback
 
-    if (p.notifier && p.notifier->thread() != QThread::currentThread())
-        releaseNotifier(p);
-    if (!p.notifier) {
-        auto *notifier = new QSocketNotifier(p.fd, QSocketNotifier::Read);
-        QObject::connect(notifier, &QSocketNotifier::activated, notifier,
-                         [port, notifier] { onPortReadable(port, notifier); });
-        p.notifier = notifier;
+    if (p.watch == 0) {
+        p.watch = loop.watchReadable(p.fd, onPortReadable,
+                                     reinterpret_cast<void *>(static_cast<std::intptr_t>(port)));
+        if (p.watch == 0)
+            return kComArgumentError;
     }
     p.callback = callback;
     p.callbackData = callbackData;
-    p.notifier->setEnabled(!p.callbackHeld);
+    enableWatch(p.watch, !p.callbackHeld);
     return 0;
 }
 
@@ -808,10 +796,10 @@ int posixHoldComCallback(int port, int hold)
     if (p.fd < 0)
         return kComNotOpen;
     p.callbackHeld = hold == 1;
-    // Let go, the notifier fires again for bytes still waiting and for a
+    // Let go, the watch fires again for bytes still waiting and for a
     // hang-up that came meanwhile (the line reads as closed then).
-    if (p.notifier)
-        p.notifier->setEnabled(!p.callbackHeld);
+    if (p.watch != 0)
+        enableWatch(p.watch, !p.callbackHeld);
     return 0;
 }
 
@@ -833,6 +821,8 @@ int posixInstallComHangUpCallback(int port, ComCallbackPtr callback, void *callb
 
 #include "serial_backend.h"
 
+namespace {
+
 const SerialBackend kPosixSerialBackend = {
     posixOpenComConfig, posixCloseCom,   posixSetComTime,         posixSetXMode,
     posixSetCTSMode,    posixFlushInQ,   posixFlushOutQ,          posixInstallComCallback,
@@ -840,3 +830,10 @@ const SerialBackend kPosixSerialBackend = {
     posixComDevicePath, posixComInjectShortWrite, posixGetComOpenFailure,
     posixInstallComHangUpCallback, posixComInjectOpenError, posixHoldComCallback,
 };
+
+} // namespace
+
+const SerialBackend *systemSerialBackend()
+{
+    return &kPosixSerialBackend;
+}

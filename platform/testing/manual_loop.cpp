@@ -248,6 +248,7 @@ const platform::EventLoopBackend kManualLoop = {
     manualOnUiThread, manualRun,         manualQuit,          manualWake,
     manualNow,        manualSleep,       manualStartTimer,    manualStopTimer,
     manualWorkerStarts, manualWorkerEnds, manualUiWaitsForWorker,
+    nullptr,          nullptr,           nullptr,  // no device to watch on a manual clock
 };
 
 } // namespace

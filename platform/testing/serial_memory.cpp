@@ -541,7 +541,7 @@ const SerialBackend kMemorySerialBackend = {
 
 void UseMemorySerial(bool on)
 {
-    selectSerialBackend(on ? &kMemorySerialBackend : &kPosixSerialBackend);
+    selectSerialBackend(on ? &kMemorySerialBackend : nullptr);
 }
 
 void MemorySerialReset()

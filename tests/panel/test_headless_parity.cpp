@@ -107,7 +107,7 @@ Call drawCall(std::mt19937 &random)
     const CtrlAttribute attribute = kAttributes[pick(std::size(kAttributes))];
     const std::string target = std::to_string(control);
     const std::string attr = std::to_string(int(attribute));
-    switch (pick(10)) {
+    switch (pick(11)) {
     case 0: return {"SetCtrlVal " + target + " int " + std::to_string(i), [=](int p) { return SetCtrlVal(p, control, i); }};
     case 1: return {"SetCtrlVal " + target + " double " + number(d), [=](int p) { return SetCtrlVal(p, control, d); }};
     case 2: return {"SetCtrlVal " + target + " text " + s, [=](int p) { return SetCtrlVal(p, control, s.c_str()); }};
@@ -120,6 +120,7 @@ Call drawCall(std::mt19937 &random)
     case 6: return {"ResetTextBox " + target + " " + s, [=](int p) { return ResetTextBox(p, control, s.c_str()); }};
     case 7: return {"ResetTimer " + target, [=](int p) { return ResetTimer(p, control); }};
     case 8: return {"SetPanelAttribute title " + s, [=](int p) { return SetPanelAttribute(p, ATTR_TITLE, s.c_str()); }};
+    case 9: return {"AnnounceText " + s, [=](int p) { return AnnounceText(p, s.c_str()); }};
     default: return {"SetActiveCtrl " + target, [=](int p) { return SetActiveCtrl(p, control); }};
     }
 }

@@ -14,6 +14,7 @@
 #include "popup_helper.h"
 
 #include <QAccessible>
+#include <QAccessibleTextInterface>
 #include <QAccessibleValueInterface>
 #include <QFile>
 #include <QFocusFrame>
@@ -166,6 +167,26 @@ private slots:
         QVERIFY(!frame->isVisible());
     }
 
+    // The log's caret moves with the arrows, so a screen reader reads it
+    // line by line.
+    void logReadByCaret()
+    {
+        ResetTextBox(panel, TEXTBOX, "START : START OK\nTransferring file...\nFILE OK\n");
+        QWidget *log = control(TEXTBOX);
+        log->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(log, Qt::Key_Home, Qt::ControlModifier);
+        QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(log)->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->cursorPosition(), 0);
+        QTest::keyClick(log, Qt::Key_Down);
+        QCOMPARE(text->cursorPosition(), int(QString("START : START OK\n").size()));
+        int start = 0, end = 0;
+        QCOMPARE(text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &start, &end).trimmed(),
+                 QString("Transferring file..."));
+        ResetTextBox(panel, TEXTBOX, "");
+        control(GO)->setFocus(Qt::OtherFocusReason);
+    }
+
     // Space and Enter on the flag do what a click does; on the dimmed flag
     // (an update running) nothing.
     void flagByKeyboard()
@@ -226,7 +247,8 @@ private slots:
             {OCTET, QAccessible::StaticText, "Megabytes sent", "Mégaoctets envoyés", "0.000 Mb"},
             {LED1, QAccessible::CheckBox, "Erasing FLASH", "Effacement de la FLASH", ""},
             {LED2, QAccessible::CheckBox, "Programming FLASH", "Programmation de la FLASH", ""},
-            {BOOT, QAccessible::CheckBox, "Camera connection", "Connexion de la caméra", "Not connected"},
+            // A check box is read by its name: the LED's words are in it.
+            {BOOT, QAccessible::CheckBox, "Camera connection, Not connected", "Connexion de la caméra, Non connecté", "Not connected"},
             {PICTURE, QAccessible::Animation, "Update activity animation", "Animation de mise à jour en cours", ""},
             {DUREE, QAccessible::StaticText, "Duration: about 1 minute", "Durée: environ 1 minute", "Duration: about 1 minute"},
             {LANGU, QAccessible::Button, "Language: switch to French", "Langue : passer en anglais", ""},

@@ -5,8 +5,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -512,6 +514,34 @@ private slots:
         QCOMPARE(report.sent.size(), size_t(8));
     }
 
+    // Asked to wait for the loader, the rebooted camera says nothing while
+    // the loader still holds the line after "WRITE OK" (a window showing
+    // its success), and announces itself once the line was closed.
+    void repeatWaitsForTheLoaderToClose()
+    {
+        SimCameraOptions o = quick();
+        o.repeat = o.repeatWhenClosed = true;
+        auto restarted = std::make_shared<std::atomic<bool>>(false);
+        o.onEvent = [restarted](const std::string &e) {
+            if (e.find("restarts its bootloader") != std::string::npos)
+                *restarted = true;
+        };
+        SimCamera camera(o);
+        QVERIFY(camera.start());
+        auto loader = std::make_unique<LoaderEnd>(camera.devicePath());
+        QVERIFY(startDialogue(camera, *loader));
+        const auto image = makeImage(300, 1);
+        QVERIFY(loader->write(header(uint32_t(image.size()), checksumOf(image)) + bytes(image)));
+        const size_t end = loader->readUntil("WRITE OK\r\n", 3000ms);
+        QVERIFY(end != std::string::npos);
+        QCOMPARE(loader->readUntil("Bootloader v", 1500ms, end), std::string::npos);
+        QVERIFY(!*restarted);
+        loader->close();
+        QTRY_VERIFY(*restarted);
+        loader = std::make_unique<LoaderEnd>(camera.devicePath());
+        QVERIFY(startDialogue(camera, *loader));
+    }
+
     void stopDuringLongErase()
     {
         SimCameraOptions o = quick();
@@ -636,7 +666,7 @@ private slots:
         const QByteArray usage = help.readAllStandardOutput();
         for (const char *option : {"--product", "--banner", "--lower-case", "--rate", "--erase", "--program",
                                    "--nul", "--error-after", "--hang-up-after", "--reboot-after-write", "--second-start-ok", "--noise",
-                                   "--link", "--repeat", "--quiet"})
+                                   "--link", "--repeat", "--repeat-when-closed", "--quiet"})
             QVERIFY2(usage.contains(option), option);
 
         QProcess bad;

@@ -1,9 +1,10 @@
-// SIGINT and SIGTERM into the event loop: the handler writes a byte on a
-// pipe, the loop reads it and calls back on the UI thread.
+// The operator's interrupt into the event loop: SIGINT and SIGTERM on
+// POSIX (interrupt_posix.cpp), Ctrl+C, Ctrl+Break and the console's closing
+// on Windows (interrupt_win32.cpp), each called back on the UI thread.
 #pragma once
 
 #include <functional>
 
 // Installs the handlers; `onSignal` runs on the event loop's thread, once
-// per signal received. Call after the application object exists.
+// per signal received (SIGINT or SIGTERM). Call once, before the loop runs.
 bool watchInterrupts(std::function<void(int signal)> onSignal);

@@ -1,6 +1,7 @@
 // quorvel-flash: the update of the Quorvel window from a terminal or a
 // script, one camera per process, the result as the exit code.
 #include "options.h"
+#include "process.h"
 #include "report.h"
 #include "session.h"
 
@@ -12,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <unistd.h>
 
 namespace {
 
@@ -55,10 +54,10 @@ int main(int argc, char **argv)
     }
     // Only the devices named: the loader's COM list holds exactly them.
     if (!options.ports.empty())
-        ::setenv("QUORVEL_COM_PORTS", comPortList(options.ports).c_str(), 1);
+        setProcessVariable("QUORVEL_COM_PORTS", portListFor(options.ports).c_str());
 
     const ReportMode mode = options.json ? ReportMode::Json : options.quiet ? ReportMode::Quiet : ReportMode::Plain;
-    Reporter reporter(mode, stdout, stderr, ::isatty(STDERR_FILENO) == 1, monotonicSeconds);
+    Reporter reporter(mode, stdout, stderr, errorIsTerminal(), monotonicSeconds);
     const std::string package = options.package.empty() ? defaultPackage() : options.package;
 
     UseHeadlessPanel();

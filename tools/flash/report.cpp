@@ -4,7 +4,7 @@
 #include "options.h"
 #include "visible_text.h"
 
-#include <QJsonDocument>
+#include <cmath>
 
 namespace {
 
@@ -55,7 +55,7 @@ void Reporter::printLine(const std::string &line)
     if (mode == ReportMode::Quiet)
         return;
     if (mode == ReportMode::Json) {
-        event("log", {{"text", QString::fromStdString(visibleLine(line))}});
+        event("log", {{"text", visibleLine(line)}});
         return;
     }
     clearProgress();
@@ -123,7 +123,7 @@ void Reporter::progress(const ProgressState &state)
         if (state.percent != lastPercentEvent) {
             lastPercentEvent = state.percent;
             event("progress", {{"percent", state.percent},
-                               {"bytes", static_cast<qint64>(state.megabytesSent * 1048576.0 + 0.5)}});
+                               {"bytes", static_cast<long long>(state.megabytesSent * 1048576.0 + 0.5)}});
         }
         return;
     }
@@ -140,26 +140,32 @@ void Reporter::progress(const ProgressState &state)
     std::fflush(err);
 }
 
-void Reporter::event(const char *name, QJsonObject fields)
+// One line of compact JSON, keys in alphabetical order. Every text given
+// here went through visibleLine and is valid UTF-8; were it not, the bad
+// bytes would be written as U+FFFD rather than the line lost.
+void Reporter::event(const char *name, nlohmann::json fields)
 {
     if (mode != ReportMode::Json)
         return;
-    QJsonObject object{{"event", name}};
-    for (auto it = fields.begin(); it != fields.end(); ++it)
-        object.insert(it.key(), it.value());
-    std::fprintf(out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+    nlohmann::json object = nlohmann::json::object();
+    object["event"] = name;
+    if (fields.is_object())
+        for (auto it = fields.begin(); it != fields.end(); ++it)
+            object[it.key()] = it.value();
+    const std::string line = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::fprintf(out, "%s\n", line.c_str());
     std::fflush(out);
 }
 
 void Reporter::result(int code, const std::string &reason, double elapsedSeconds, const std::string &where,
-                      qint64 bytesSent)
+                      long long bytesSent)
 {
     finish();
     if (mode == ReportMode::Json) {
         event("result", {{"code", code},
                          {"result", resultWord(code)},
-                         {"reason", QString::fromStdString(visibleLine(reason))},
-                         {"elapsed", qRound(elapsedSeconds * 1000.0) / 1000.0},
+                         {"reason", visibleLine(reason)},
+                         {"elapsed", std::round(elapsedSeconds * 1000.0) / 1000.0},
                          {"bytes_sent", bytesSent}});
         return;
     }

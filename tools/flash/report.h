@@ -2,7 +2,7 @@
 // standard error, or one JSON object per line per event, or the result only.
 #pragma once
 
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdio>
@@ -36,10 +36,10 @@ public:
     void popupShown(const std::string &title, const std::string &message);
     void progress(const ProgressState &state);
     // A JSON event; nothing in the other modes.
-    void event(const char *name, QJsonObject fields);
+    void event(const char *name, nlohmann::json fields);
     // The last line: the exit code, a word for it, why, how long.
     void result(int code, const std::string &reason, double elapsedSeconds, const std::string &where,
-                qint64 bytesSent = 0);
+                long long bytesSent = 0);
     void finish();  // prints what the log holds without a line end, ends the progress line
 
 private:

@@ -18,13 +18,12 @@
 
 #include "interrupt.h"
 
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QTimer>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace headless = platform::headless;
 using platform::PanelValue;
@@ -67,12 +66,40 @@ std::string trimmed(const char *text)
     return s;
 }
 
-QString hex8(uint32_t value)
+std::string hex8(uint32_t value)
 {
     char text[9];
     std::snprintf(text, sizeof text, "%08X", value);
     return text;
 }
+
+// A call made from the event loop after `seconds` (0: on its next pass),
+// outside whatever panel call is running now (and after a popup open now
+// has been answered).
+void later(double seconds, std::function<void()> call)
+{
+    auto *kept = new std::function<void()>(std::move(call));
+    const int handle = PostDelayedCall(
+        seconds, [](void *data) {
+            auto *pending = static_cast<std::function<void()> *>(data);
+            (*pending)();
+            delete pending;
+        },
+        kept);
+    if (handle < 0)
+        delete kept;
+}
+
+// Seconds since start(), on the event loop's clock; -1 before it.
+class Stopwatch {
+public:
+    void start() { startedAt = Timer(); }
+    bool isValid() const { return startedAt >= 0.0; }
+    double seconds() const { return Timer() - startedAt; }
+
+private:
+    double startedAt = -1.0;
+};
 
 class Update {
 public:
@@ -95,7 +122,7 @@ public:
             end(kExitInterrupted, "interrupted: stopped as the Stop button stops");
         });
         if (options.waitSeconds >= 0) {
-            QTimer::singleShot(static_cast<int>(options.waitSeconds * 1000.0 + 0.5), [this] {
+            later(options.waitSeconds, [this] {
                 if (!loader.bootloaderFound) {
                     char reason[96];
                     std::snprintf(reason, sizeof reason, "no camera answered within %g s", options.waitSeconds);
@@ -103,7 +130,7 @@ public:
                 }
             });
         }
-        QTimer::singleShot(0, [this] { pressStart(); });
+        later(0.0, [this] { pressStart(); });
     }
 
     void detach()
@@ -113,7 +140,7 @@ public:
     }
 
     std::string where() const { return place; }
-    double elapsed() const { return updateClock.isValid() ? updateClock.elapsed() / 1000.0 : clock.elapsed() / 1000.0; }
+    double elapsed() const { return updateClock.isValid() ? updateClock.seconds() : clock.seconds(); }
     std::string why() const { return reason; }
 
 private:
@@ -133,7 +160,7 @@ private:
         if (!instructions)
             reporter.popupShown(title, message);
         if (message == Msg(MSG_UNKNOWN_PRODUCT, loader.language) && !ending)
-            QTimer::singleShot(0, [this] { pressStart(); });
+            later(0.0, [this] { pressStart(); });
         const std::string ok = Msg(MSG_OK, loader.language);
         for (std::size_t i = 0; i < buttons.captions.size() && i < buttons.numbers.size(); ++i)
             if (buttons.captions[i] == ok)
@@ -206,8 +233,8 @@ private:
         const std::string device = platform::deviceForComPort(port);
         place = "COM" + std::to_string(port) + " (" + visibleLine(device) + ") " + loader.productName;
         updateClock.start();
-        reporter.event("banner", {{"port", QString("COM%1").arg(port)},
-                                  {"device", QString::fromStdString(visibleLine(device))},
+        reporter.event("banner", {{"port", "COM" + std::to_string(port)},
+                                  {"device", visibleLine(device)},
                                   {"product", loader.productName}});
     }
 
@@ -220,7 +247,7 @@ private:
         while (stepShown < loader.reportedStep && stepShown < kStepWritten) {
             ++stepShown;
             reporter.event("step", {{"step", kSteps[stepShown]},
-                                    {"text", QString::fromStdString(trimmed(Msg(kTexts[stepShown], loader.language)))}});
+                                    {"text", trimmed(Msg(kTexts[stepShown], loader.language))}});
         }
     }
 
@@ -237,7 +264,7 @@ private:
             FormatEnteteCamera(header, size, checksum);
             reporter.event("header", {{"product", loader.productName},
                                       {"version", index >= 0 ? loader.packageVersions[index] : 0.0},
-                                      {"size", static_cast<qint64>(size)},
+                                      {"size", static_cast<long long>(size)},
                                       {"checksum", hex8(checksum)},
                                       {"text", header}});
         }
@@ -260,7 +287,7 @@ private:
             // within the grace is the truer reason.
             if (!abortPending) {
                 abortPending = true;
-                QTimer::singleShot(kAbortGraceMs, [this] {
+                later(kAbortGraceSeconds, [this] {
                     if (IssueMiseAJour() == UpdateOutcome::SendFailed)
                         end(kExitFailed, trimmed(Msg(MSG_ABORTED, loader.language)));
                 });
@@ -283,14 +310,14 @@ private:
         ending = true;
         exitCode = code;
         reason = why;
-        QTimer::singleShot(0, [this] {
+        later(0.0, [this] {
             // The Stop button returns once the worker has left after its
             // block and the port is closed: what went out meanwhile is known.
-            const qint64 before = loader.bytesSent;
+            const long long before = loader.bytesSent;
             const int port = loader.connectedPort;
             if (headless::commitControl(panel, STOP) && port != 0)
                 reporter.event("stop", {{"bytes_sent_before", before},
-                                        {"bytes_sent_after", static_cast<qint64>(loader.bytesSent)},
+                                        {"bytes_sent_after", static_cast<long long>(loader.bytesSent)},
                                         {"port_open", GetInQLen(port) >= 0}});
             QuitUserInterface(exitCode);
         });
@@ -302,14 +329,14 @@ private:
     bool ending = false;
     bool transferring = false;
     bool abortPending = false;
-    static constexpr int kAbortGraceMs = 1500;
+    static constexpr double kAbortGraceSeconds = 1.5;
     int stepShown = kStepNone;
     int exitCode = kExitFailed;
     std::string reason;
     std::string place;
     ProgressState progress;
-    QElapsedTimer clock;
-    QElapsedTimer updateClock;
+    Stopwatch clock;
+    Stopwatch updateClock;
 };
 
 } // namespace
@@ -367,12 +394,12 @@ int runUpdate(int argc, char **argv, const FlashOptions &options, const std::str
         DiscardPanel(panel);
         return kExitRefused;
     }
-    QJsonArray images;
+    nlohmann::json images = nlohmann::json::array();
     for (int index = 0; index < 2; ++index)
-        images.append(QJsonObject{{"version", loader.packageVersions[index]},
-                                  {"size", static_cast<qint64>(loader.packageSizes[index])},
-                                  {"checksum", hex8(checksums[index])}});
-    reporter.event("package", {{"path", QString::fromStdString(visibleLine(packagePath))}, {"images", images}});
+        images.push_back({{"version", loader.packageVersions[index]},
+                          {"size", static_cast<long long>(loader.packageSizes[index])},
+                          {"checksum", hex8(checksums[index])}});
+    reporter.event("package", {{"path", visibleLine(packagePath)}, {"images", images}});
 
     double interval = 0.0;
     GetCtrlAttribute(panel, TIMER, ATTR_INTERVAL, &interval);

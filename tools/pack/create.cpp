@@ -1,6 +1,7 @@
 // quorvel-pack create: two images and their versions into one package,
 // written whole or not at all.
 #include "pack.h"
+#include "output_file.h"
 
 #include "package.h"
 #include "platform.h"
@@ -9,28 +10,14 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t kLongestVersion = 32;  // room to spare for any real version
 constexpr std::size_t kCopyBlock = 1 << 20;
-
-// The temporary file, removed if the maker interrupts the copy of a large
-// image; only async-signal-safe calls touch it in the handler.
-char pendingTemp[PATH_MAX] = "";
-
-extern "C" void removeTempAndExit(int signal)
-{
-    if (pendingTemp[0])
-        ::unlink(pendingTemp);
-    ::_exit(128 + signal);
-}
 
 std::string systemError(const std::string &what, const std::string &path)
 {
@@ -107,23 +94,9 @@ bool openImage(const std::string &path, int index, OpenImage *image, std::string
     return true;
 }
 
-bool writeAll(int fd, const char *data, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Copies exactly image.size bytes and sums them as the camera will. An image
 // that shrinks or grows while it is read is refused: its header would lie.
-bool copyImage(const OpenImage &image, const std::string &path, int out, uint32_t *checksum,
+bool copyImage(const OpenImage &image, const std::string &path, OutputFile &out, uint32_t *checksum,
                std::string *error)
 {
     std::vector<uint8_t> block(kCopyBlock);
@@ -150,7 +123,7 @@ bool copyImage(const OpenImage &image, const std::string &path, int out, uint32_
             return false;
         }
         sum += ~static_cast<uint32_t>(Checksum(block.data(), static_cast<uint32_t>(n)));
-        if (!writeAll(out, reinterpret_cast<const char *>(block.data()), static_cast<std::size_t>(n))) {
+        if (!out.writeAll(reinterpret_cast<const char *>(block.data()), static_cast<std::size_t>(n))) {
             *error = std::string("cannot write the package: ") + std::strerror(errno);
             return false;
         }
@@ -162,7 +135,7 @@ bool copyImage(const OpenImage &image, const std::string &path, int out, uint32_
 
 std::string folderOf(const std::string &path)
 {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(kFolderSeparators);
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
@@ -202,66 +175,33 @@ int createPackage(const std::string &output, const PackImage images[2], bool dem
         return kPackRefused;
     }
 
-    std::string temp = folderOf(output) + "/.vers.kq.XXXXXX";
-    if (temp.size() >= sizeof pendingTemp) {
-        *error = "the output path is too long: " + output;
-        return kPackRefused;
-    }
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    struct sigaction stop {};
-    stop.sa_handler = removeTempAndExit;
-    sigemptyset(&stop.sa_mask);
-    sigset_t blocked, previous;
-    sigemptyset(&blocked);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&blocked, s);
-    // The name is recorded before a signal can see it half written.
-    sigprocmask(SIG_BLOCK, &blocked, &previous);
-    const int fd = ::mkstemp(name.data());
-    if (fd >= 0) {
-        std::memcpy(pendingTemp, name.data(), name.size());
-        for (int s : {SIGINT, SIGTERM, SIGHUP})
-            sigaction(s, &stop, nullptr);
-    }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (fd < 0) {
+    // Written beside the package under another name, then renamed over
+    // it: a reader sees the old package or the new one, never half of one.
+    OutputFile file;
+    if (!file.create(folderOf(output))) {
         *error = systemError("cannot create a file in", folderOf(output));
         return kPackRefused;
     }
-    temp = name.data();
 
     uint32_t checksums[2] = {};
-    bool ok = ::fchmod(fd, 0644) == 0;
-    if (!ok)
-        *error = systemError("cannot set the mode of", temp);
-    if (ok && !writeAll(fd, header.data(), header.size())) {
+    bool ok = true;
+    if (!file.writeAll(header.data(), header.size())) {
         *error = std::string("cannot write the package: ") + std::strerror(errno);
         ok = false;
     }
     for (int k = 0; ok && k < 2; ++k)
-        ok = copyImage(opened[k], images[k].path, fd, &checksums[k], error);
-    if (ok && demo && !writeAll(fd, kDemoMarker, sizeof kDemoMarker - 1)) {
+        ok = copyImage(opened[k], images[k].path, file, &checksums[k], error);
+    if (ok && demo && !file.writeAll(kDemoMarker, sizeof kDemoMarker - 1)) {
         *error = std::string("cannot write the package: ") + std::strerror(errno);
         ok = false;
     }
-    if (ok && ::fsync(fd) != 0) {
-        *error = systemError("cannot write", temp);
-        ok = false;
+    if (ok) {
+        std::string failedStep;
+        if (!file.commit(output, &failedStep)) {
+            *error = failedStep + ": " + std::strerror(errno);
+            ok = false;
+        }
     }
-    if (::close(fd) != 0 && ok) {
-        *error = systemError("cannot write", temp);
-        ok = false;
-    }
-    if (ok && ::rename(temp.c_str(), output.c_str()) != 0) {
-        *error = systemError("cannot rename the package to", output);
-        ok = false;
-    }
-    sigprocmask(SIG_BLOCK, &blocked, &previous);
-    if (!ok)
-        ::unlink(temp.c_str());
-    pendingTemp[0] = '\0';
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (!ok)
         return kPackRefused;
 

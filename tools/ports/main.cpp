@@ -8,13 +8,13 @@
 #include "serial_holders.h"
 #include "serial_ports_map.h"
 #include "visible_text.h"
+#include "who.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -113,9 +113,8 @@ int main(int argc, char **argv)
     const bool listed = std::getenv("QUORVEL_COM_PORTS") != nullptr;
     const auto table = devDir.empty() ? platform::comPortTable()
                                       : platform::comPortTable(devDir, sysDir);
-    std::printf("Serial ports as Quorvel numbers them at the next Start (%s), for user uid %d:\n",
-                listed ? "from QUORVEL_COM_PORTS" : "ttyACM, then ttyUSB, then other serial ports",
-                static_cast<int>(::getuid()));
+    std::printf("Serial ports as Quorvel numbers them at the next Start (%s), for %s:\n",
+                listed ? "from QUORVEL_COM_PORTS" : kAutomaticNumbering, currentUser().c_str());
     if (table.empty())
         std::printf("  none found: is the USB cable plugged in and the camera on in its Bootloader?\n");
 

@@ -47,6 +47,9 @@ const char kUsage[] =
     "  --link PATH            make PATH a symbolic link to the device (removed at exit);\n"
     "                         a link already there is replaced only when its pty is gone\n"
     "  --repeat               after each update, announce again for the next one\n"
+    "  --save-image FILE      at exit, write the image bytes the camera took to FILE\n"
+    "                         (to compare them with what was sent, byte for byte)\n"
+    "  --repeat-when-closed   as --repeat, once the loader has closed the device (its update ended)\n"
     "  --quiet                print only the device\n"
     "  --help                 this text\n";
 
@@ -140,6 +143,7 @@ int main(int argc, char **argv)
 {
     SimCameraOptions options;
     bool quiet = false;
+    std::string saveImage;  // --save-image: where the image taken goes at exit
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -202,6 +206,14 @@ int main(int argc, char **argv)
                 options.symlinkPath = v;
         } else if (arg == "--repeat") {
             options.repeat = true;
+        } else if (arg == "--save-image") {
+            const char *v = value();
+            ok = v != nullptr && *v != '\0';
+            if (ok)
+                saveImage = v;
+        } else if (arg == "--repeat-when-closed") {
+            options.repeat = true;
+            options.repeatWhenClosed = true;
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
@@ -255,5 +267,14 @@ int main(int argc, char **argv)
     camera.stop();
     if (!quiet)
         say("stopped");
+    if (!saveImage.empty()) {
+        const std::vector<uint8_t> image = camera.report(true).image;
+        std::FILE *file = std::fopen(saveImage.c_str(), "wb");
+        const bool saved = file && std::fwrite(image.data(), 1, image.size(), file) == image.size();
+        if (!file || std::fclose(file) != 0 || !saved) {
+            std::fprintf(stderr, "quorvel-simcam: cannot write %s\n", saveImage.c_str());
+            return 1;
+        }
+    }
     return 0;
 }

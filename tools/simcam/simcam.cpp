@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <random>
 
 #include <fcntl.h>
@@ -188,6 +190,40 @@ public:
     }
 
     bool isUp() const { return master_ >= 0; }
+
+    // True while a descriptor other than the camera's own holds the device
+    // `path` open, in any process /proc lets this user see.
+    bool heldElsewhere(const std::string &path) const
+    {
+        const std::string self = std::to_string(getpid());
+        DIR *proc = opendir("/proc");
+        if (!proc)
+            return false;
+        bool held = false;
+        while (dirent *p = readdir(proc)) {
+            if (held || !std::isdigit(static_cast<unsigned char>(p->d_name[0])))
+                continue;
+            const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
+            DIR *fds = opendir(fdDir.c_str());
+            if (!fds)
+                continue;
+            while (dirent *f = readdir(fds)) {
+                if (!std::isdigit(static_cast<unsigned char>(f->d_name[0])))
+                    continue;
+                if (p->d_name == self && std::atoi(f->d_name) == slave_)
+                    continue;
+                char target[256];
+                const ssize_t n = readlink((fdDir + "/" + f->d_name).c_str(), target, sizeof target - 1);
+                if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) {
+                    held = true;
+                    break;
+                }
+            }
+            closedir(fds);
+        }
+        closedir(proc);
+        return held;
+    }
 
     void requestStop()
     {
@@ -448,7 +484,16 @@ void SimCamera::run()
             drainIdle();
             return;
         }
-        // The camera reboots into its bootloader for the next update.
+        // The camera reboots into its bootloader for the next update; asked
+        // to, once the loader has let go of the line.
+        if (options_.repeatWhenClosed) {
+            event("camera waits for the loader to close the line");
+            const std::string path = devicePath();
+            while (line_->heldElsewhere(path)) {
+                if (!pause(0.1))
+                    return;
+            }
+        }
         event("camera restarts its bootloader");
         if (!pause(options_.bannerPeriod))
             return;

@@ -55,6 +55,8 @@ struct SimCameraOptions {
 
     // --- after an update ---
     bool repeat = false;             // after each verdict the camera reboots into its bootloader and announces itself again
+    bool repeatWhenClosed = false;   // with repeat: only once no other descriptor holds the device (the loader has
+                                     // closed it, its update ended), so no banner lands in a finished update's log
 
     // Called on the camera thread with one human-readable line per event
     // (START heard, header, image received, each reply). May be empty.

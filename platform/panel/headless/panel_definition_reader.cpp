@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <set>
 
 namespace platform {
@@ -424,22 +423,6 @@ int readPanelDefinition(const std::string &name, int panelId, PanelDefinition *o
     if (const int rc = check(read, panelId))
         return rc;
     *out = std::move(read.definition);
-    return 0;
-}
-
-int cachedPanelDefinition(const std::string &name, int panelId, const PanelDefinition **out)
-{
-    static std::map<std::string, ReadResult> cache;
-    auto it = cache.find(name);
-    if (it == cache.end()) {
-        ReadResult read = readFile(name);
-        if (read.rc == kPanelNotFound)
-            return kPanelNotFound;  // names that are no definition are not kept
-        it = cache.emplace(name, std::move(read)).first;
-    }
-    if (const int rc = check(it->second, panelId))
-        return rc;
-    *out = &it->second.definition;
     return 0;
 }
 

@@ -13,14 +13,13 @@
 #include "control_state.h"
 #include "event_loop.h"
 #include "panel.h"
-#include "panel_definition_reader.h"
+#include "panel_definition.h"
 #include "popup_hold.h"
 #include "runtime.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <utility>
@@ -52,10 +51,12 @@ struct Panel {
     PanelCallbackPtr callback = nullptr;
     bool displayed = false;
     int activeControl = 0;
+    std::vector<std::string> announcements;  // what a screen reader was told, oldest first (the latest 64)
     std::map<int, Control> controls;
     std::vector<int> order;  // control ids in the definition's order
 };
 
+constexpr std::size_t kAnnouncementsKept = 64;
 std::map<int, Panel> loadedPanels;
 int nextPanelHandle = 1;
 bool waitCursor = false;
@@ -178,15 +179,10 @@ void syncTimer(int panel, int id, Control &control, bool restart)
 // ---------------------------------------------------------------------------
 // 3. The backend's calls
 
-char applicationName[] = "Quorvel";
-int applicationArgc = 1;
-char *applicationArgv[] = {applicationName, nullptr};
-
+// Nothing to start: the event loop needs no application object. (On Qt's
+// loop the front end has made its own QCoreApplication.)
 bool startApplication()
 {
-    if (&eventLoop() != &kQtEventLoop || QCoreApplication::instance())
-        return true;
-    new QCoreApplication(applicationArgc, applicationArgv);  // reachable to the end, never deleted
     return true;
 }
 
@@ -369,6 +365,19 @@ int resetTimer(int panel, int control)
     return 0;
 }
 
+int announce(int panel, const std::string &text)
+{
+    Panel *record = findPanel(panel);
+    if (!record)
+        return kPanelBadHandle;
+    // The latest only: a fuzzer runs one panel through countless updates.
+    if (record->announcements.size() >= kAnnouncementsKept)
+        record->announcements.erase(record->announcements.begin());
+    record->announcements.push_back(text);
+    notify(panel, 0, headless::PanelChangeKind::Announced, PanelValue(text));
+    return 0;
+}
+
 bool isButtonOf(const PopupButtons &buttons, int number)
 {
     return std::find(buttons.numbers.begin(), buttons.numbers.end(), number) != buttons.numbers.end();
@@ -391,7 +400,7 @@ const PanelBackend kHeadlessPanel = {
     startApplication, loadPanel,     displayPanel,  discardPanel,      setPanelTitle,
     getPanelTitle,    setValue,      getValue,      setAttribute,      getAttribute,
     resetTextBox,     setActiveCtrl, setWaitCursor, processDrawEvents, resetTimer,
-    runPopup,
+    runPopup,         announce,
 };
 
 } // namespace
@@ -439,8 +448,13 @@ int shownText(int panel, int control, std::string *text)
     const ControlState &state = target->state;
     switch (state.kind) {
     case ControlKind::NumericDisplay:
-        *text = QString::number(state.reading, 'f', state.decimals).toStdString();
+    {
+        // As the window prints it: fixed, `decimals` places (the C locale's point).
+        char shown[352];
+        std::snprintf(shown, sizeof shown, "%.*f", std::clamp(state.decimals, 0, 30), state.reading);
+        *text = shown;
         return 0;
+    }
     case ControlKind::PictureRing:
         *text = currentPicture(state);
         return 0;
@@ -490,6 +504,12 @@ bool panelDisplayed(int panel)
 {
     const Panel *record = findPanel(panel);
     return record && record->displayed;
+}
+
+std::vector<std::string> announcements(int panel)
+{
+    const Panel *record = findPanel(panel);
+    return record ? record->announcements : std::vector<std::string>();
 }
 
 int activeControl(int panel)

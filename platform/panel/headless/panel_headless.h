@@ -52,6 +52,9 @@ std::vector<int> controlIds(int panel);
 std::vector<int> panels();
 bool panelDisplayed(int panel);
 int activeControl(int panel);  // the control SetActiveCtrl named last, 0 for none
+// What AnnounceText told a screen reader on `panel`, oldest first: the
+// latest 64.
+std::vector<std::string> announcements(int panel);
 bool waitCursorShown();
 
 // ---------------------------------------------------------------------------
@@ -94,6 +97,7 @@ enum class PanelChangeKind {
     Title,          // the panel's title (control 0); `value` is the new title
     Displayed,      // the panel was displayed (control 0)
     Discarded,      // the panel is gone (control 0)
+    Announced,      // AnnounceText (control 0); `value` is the text
 };
 
 struct PanelChange {

@@ -12,9 +12,11 @@
 #include "panel.h"
 #include "panel_backend.h"
 #include "callback_names.h"
+#include "event_loop.h"
 #include "panel_loader.h"
 #include "popup_hold.h"
 
+#include "widgets/announcer.h"
 #include "widgets/control_accessible.h"
 #include "widgets/panel_window.h"
 #include "widgets/picture_ring.h"
@@ -181,6 +183,7 @@ int loadPanel(int parentPanel, const QString &definitionName, int panelResourceI
 
     const int handle = nextPanelHandle++;
     PanelWindow *window = loaded.window.release();
+    window->fitDesktopFont();
     window->setProperty("panelHandle", handle);  // lets tests find the window of a handle
     auto *clicks = new LeftClickFilter(handle, window);
     PanelRecord record;
@@ -608,11 +611,20 @@ void processDrawEvents()
             window->repaint();
 }
 
+int announce(int panel, const std::string &text)
+{
+    PanelRecord *record = findPanel(panel);
+    if (!record)
+        return kPanelBadHandle;
+    Announcer::of(record->window)->announce(QString::fromStdString(text));
+    return 0;
+}
+
 const PanelBackend kQtPanel = {
     startApplication, loadPanelByName, displayPanel,   discardPanel,      setPanelTitle,
     getPanelTitle,    setValueOf,      getValueOf,     setAttributeOf,    getAttributeOf,
     resetTextBox,     setActiveCtrl,   setWaitCursor,  processDrawEvents, resetTimer,
-    runQtPopup,
+    runQtPopup,       announce,
 };
 
 } // namespace
@@ -621,5 +633,6 @@ const PanelBackend kQtPanel = {
 
 void UseQtPanel()
 {
+    platform::setDefaultEventLoop(&platform::kQtEventLoop);  // the window runs on Qt's loop
     platform::selectPanelBackend(&platform::kQtPanel);
 }

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <string>
 #include <vector>
@@ -28,6 +29,16 @@ public:
         text->setObjectName(QStringLiteral("popupMessage"));
         text->setTextFormat(Qt::PlainText);  // messages may quote what a camera sent
         text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // As wide as its longest line where the screen has room for it,
+        // else as wide as the screen allows, the lines wrapped at words.
+        text->setWordWrap(true);
+        int widest = 0;
+        for (const QString &line : message.split(u'\n'))
+            widest = qMax(widest, text->fontMetrics().horizontalAdvance(line) + 2);
+        const QScreen *screen = QApplication::activeWindow() ? QApplication::activeWindow()->screen()
+                                                            : QGuiApplication::primaryScreen();
+        const int room = screen ? screen->availableGeometry().width() - 64 : widest;
+        text->setFixedWidth(qMax(1, qMin(widest, room)));
         auto *row = new QHBoxLayout;
         row->addStretch();
         for (std::size_t i = 0; i < buttons.size(); ++i) {

@@ -12,7 +12,14 @@ CommandButton::CommandButton(QWidget *parent) : QPushButton(parent)
 void CommandButton::setLabel(const QString &label)
 {
     label_ = label;
-    setText(mnemonicText(label));
+    const QString text = mnemonicText(label);
+    setText(text);  // sets the caption's own access key, or none
+    const QKeySequence own = QKeySequence::mnemonic(text);
+    if (accessKey_.isEmpty() && !own.isEmpty())
+        accessKey_ = own;
+    if (own.isEmpty() && !accessKey_.isEmpty())
+        setShortcut(accessKey_);
+    setToolTip(accessKey_.toString(QKeySequence::NativeText));
 }
 
 QString CommandButton::mnemonicText(const QString &label)

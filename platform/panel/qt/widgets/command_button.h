@@ -1,7 +1,11 @@
 // Command button: a push button whose caption may carry the access-letter
-// marker "__" ("__Start" reads "Start" with the S underlined).
+// marker "__" ("__Start" reads "Start" with the S underlined). The access
+// key of the first caption that had one stays with the button when it is
+// relabelled without a marker ("Démarrer" is still Alt+S), and its tooltip
+// shows it, since the caption may no longer underline it.
 #pragma once
 
+#include <QKeySequence>
 #include <QPushButton>
 
 namespace platform {
@@ -21,6 +25,7 @@ public:
 
 private:
     QString label_;
+    QKeySequence accessKey_;  // from the first caption with a marker
 };
 
 } // namespace platform

@@ -43,13 +43,18 @@ QColor blackOrWhiteOn(const QColor &background)
 
 QColor legibleOn(const QColor &wanted, const QColor &background)
 {
-    if (contrastRatio(wanted, background) >= kLegibleContrast)
+    return distinctOn(wanted, background, kLegibleContrast);
+}
+
+QColor distinctOn(const QColor &wanted, const QColor &background, double ratio)
+{
+    if (contrastRatio(wanted, background) >= ratio)
         return wanted;
     const QColor end = blackOrWhiteOn(background);
     constexpr int kSteps = 40;
     for (int step = 1; step < kSteps; ++step) {
         const QColor candidate = mix(wanted, end, double(step) / kSteps);
-        if (contrastRatio(candidate, background) >= kLegibleContrast)
+        if (contrastRatio(candidate, background) >= ratio)
             return candidate;
     }
     return end;

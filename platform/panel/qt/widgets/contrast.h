@@ -9,6 +9,9 @@ namespace platform {
 
 // The least contrast the panel gives a text against what is behind it.
 constexpr double kLegibleContrast = 4.5;
+// The least contrast of what is not text (a focus mark, an unlit lamp)
+// against what is behind it.
+constexpr double kFocusMarkContrast = 3.0;
 
 double relativeLuminance(const QColor &colour);
 double contrastRatio(const QColor &a, const QColor &b);
@@ -20,5 +23,7 @@ QColor blackOrWhiteOn(const QColor &background);
 // towards black or white (whichever the background lets stand out more)
 // just far enough to reach kLegibleContrast.
 QColor legibleOn(const QColor &wanted, const QColor &background);
+// As legibleOn, to `ratio` instead of kLegibleContrast.
+QColor distinctOn(const QColor &wanted, const QColor &background, double ratio);
 
 } // namespace platform

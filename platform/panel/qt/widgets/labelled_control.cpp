@@ -1,6 +1,7 @@
 // Indicator with a label beside it.
 #include "labelled_control.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QStyle>
 
@@ -10,8 +11,24 @@ LabelledControl::LabelledControl(QWidget *parent) : QWidget(parent) {}
 
 void LabelledControl::setLabel(const QString &label)
 {
+    const QString before = spokenText();
     label_ = label;
     update();
+    spokenTextChanged(before);
+}
+
+void LabelledControl::spokenTextChanged(const QString &before)
+{
+    const QString now = spokenText();
+    if (now == before || !QAccessible::isActive())
+        return;
+    QAccessibleEvent renamed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&renamed);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(this);
+    if (iface && iface->textInterface()) {
+        QAccessibleTextUpdateEvent changed(this, 0, before, now);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 void LabelledControl::setLabelPos(const QPoint &pos)

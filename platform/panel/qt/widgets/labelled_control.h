@@ -23,8 +23,14 @@ public:
     QPoint labelPos() const { return labelPos_; }
     void setLabelPos(const QPoint &pos);
 
+    // What a screen reader reads as this control's text: the label here.
+    virtual QString spokenText() const { return label_; }
+
 protected:
     void drawLabel(QPainter &painter) const;
+    // Tells a screen reader that the spoken text (and the name made from
+    // it) is no longer `before`.
+    void spokenTextChanged(const QString &before);
 
 private:
     QString label_;

@@ -1,6 +1,8 @@
 // Round LED indicator.
 #include "led.h"
 
+#include "contrast.h"
+
 #include <QAccessible>
 #include <QPainter>
 #include <QRadialGradient>
@@ -51,7 +53,10 @@ void Led::paintEvent(QPaintEvent *)
     painter.setBrush(palette().color(QPalette::Mid));
     painter.drawEllipse(bezel);
 
-    QColor lamp = lit_ ? onColor_ : offColor_;
+    // An unlit lamp still stands out at 3:1 from the panel behind it (a
+    // dark desktop would swallow the dark green).
+    QColor lamp = lit_ ? onColor_
+                       : distinctOn(offColor_, palette().color(QPalette::Window), kFocusMarkContrast);
     if (!isEnabled())
         lamp = lamp.lighter(130);
     const QRectF glass = bezel.adjusted(2, 2, -2, -2);

@@ -1,6 +1,7 @@
 // Numeric display with a label.
 #include "numeric_display.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QStyle>
 #include <cmath>
@@ -13,8 +14,15 @@ void NumericDisplay::setValue(double value)
 {
     if (std::isnan(value))
         value = minimum_;
+    const QString before = spokenText();
+    const double old = value_;
     value_ = qBound(minimum_, value, maximum_);
     update();
+    if (value_ != old && QAccessible::isActive()) {
+        QAccessibleValueChangeEvent changed(this, value_);
+        QAccessible::updateAccessibility(&changed);
+    }
+    spokenTextChanged(before);
 }
 
 void NumericDisplay::setDecimals(int decimals)
@@ -44,6 +52,11 @@ void NumericDisplay::setValueRect(const QRect &rect)
 QString NumericDisplay::displayedText() const
 {
     return QString::number(value_, 'f', decimals_);
+}
+
+QString NumericDisplay::spokenText() const
+{
+    return label().isEmpty() ? displayedText() : displayedText() + u' ' + label();
 }
 
 void NumericDisplay::paintEvent(QPaintEvent *)

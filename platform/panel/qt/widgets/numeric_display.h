@@ -30,6 +30,7 @@ public:
     void setValueRect(const QRect &rect);
 
     QString displayedText() const;  // the value as the box shows it
+    QString spokenText() const override;  // the value and its unit ("0.250 / 1.500 Mb")
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -17,6 +17,15 @@ public:
     int fontPixelSize() const { return font().pixelSize(); }
     void setFontPixelSize(int pixels);
 
+    // The panel drawn larger as a whole when the desktop's font is larger
+    // than the one it was drawn for (10 points): every place, size and font
+    // of the panel times the same factor, so its proportions stay; never
+    // smaller, and never larger than the screen holds. Returns the factor.
+    double fitDesktopFont();
+    // The factor the desktop's font asks for: its size over 10 points, at
+    // least 1.
+    static double desktopFontScale();
+
 signals:
     void closeRequested();
 

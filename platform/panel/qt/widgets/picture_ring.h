@@ -27,6 +27,7 @@ class PictureRing : public QWidget {
     Q_PROPERTY(QStringList items READ items WRITE setItems)
     Q_PROPERTY(bool framed READ framed WRITE setFramed)
     Q_PROPERTY(bool tinted READ tinted WRITE setTinted)
+    Q_PROPERTY(double pictureScale READ pictureScale WRITE setPictureScale)
 
 public:
     explicit PictureRing(QWidget *parent = nullptr);
@@ -39,6 +40,10 @@ public:
     bool framed() const { return framed_; }  // a raised frame around the picture
     void setFramed(bool framed);
     bool tinted() const { return tinted_; }
+    // Pictures are drawn at their own size times this (the panel scaled
+    // to a large desktop font), centred.
+    double pictureScale() const { return pictureScale_; }
+    void setPictureScale(double scale);
     void setTinted(bool tinted);
     bool operable() const { return operable_; }
     void setOperable(bool operable);  // focus by Tab, pressed by Space or Enter
@@ -69,6 +74,7 @@ private:
     int value_ = 0;
     bool framed_ = false;
     bool tinted_ = false;
+    double pictureScale_ = 1.0;
     bool operable_ = false;
     bool itemsValid_ = true;
     QStringList itemTexts_;

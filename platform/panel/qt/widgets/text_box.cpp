@@ -9,6 +9,8 @@ namespace platform {
 TextBox::TextBox(QWidget *parent) : QPlainTextEdit(parent)
 {
     setReadOnly(true);
+    // A caret the arrows move, so a screen reader reads the log line by line.
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setUndoRedoEnabled(false);  // a long log would otherwise be kept twice
     setMaximumBlockCount(kLinesShown);  // the oldest lines go first
     QFont f = font();

@@ -2,6 +2,7 @@
 #include "text_message.h"
 #include "contrast.h"
 
+#include <QAccessible>
 #include <QEvent>
 
 namespace platform {
@@ -14,8 +15,14 @@ TextMessage::TextMessage(QWidget *parent) : QLabel(parent)
 
 void TextMessage::setValue(const QString &value)
 {
+    const QString before = text();
     setText(value);
     fitToText();
+    if (before != value && QAccessible::isActive()) {
+        // QLabel tells of a new name only when none was given; the text is new either way.
+        QAccessibleTextUpdateEvent changed(this, 0, before, value);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 void TextMessage::setTextColor(const QColor &color)

@@ -1,11 +1,14 @@
-// SIGINT and SIGTERM through a self-pipe into the event loop.
+// SIGINT and SIGTERM into the event loop on POSIX: the handler writes a
+// byte on a pipe (all a handler may safely do); a thread of ours reads it
+// and posts the call to the UI thread.
 #include "interrupt.h"
 
-#include <QSocketNotifier>
+#include "ui_queue.h"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -24,14 +27,19 @@ void onSignal(int signal)
 
 bool watchInterrupts(std::function<void(int signal)> callback)
 {
-    if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
         return false;
-    auto *notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [callback] {
+    // Blocked in read for the rest of the process; never joined.
+    std::thread([callback] {
         unsigned char byte = 0;
-        while (::read(pipeEnds[0], &byte, 1) == 1)
-            callback(byte);
-    });
+        for (;;) {
+            const ssize_t got = ::read(pipeEnds[0], &byte, 1);
+            if (got == 1)
+                platform::postToUiThread([callback, signal = int(byte)] { callback(signal); });
+            else if (got == 0 || errno != EINTR)
+                return;
+        }
+    }).detach();
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
