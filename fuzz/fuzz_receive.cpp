@@ -6,31 +6,10 @@
 // panel, the manual event loop and the in-memory ports: everything runs
 // synchronously, nothing waits for a real clock.
 //
-// An oracle of its own checks after every event. It shares no code and no
-// limit with the loader: it builds the packages itself, and its verdicts
-// rest on what crosses the wire, the ports' state and the log. Of the
-// loader it reads only whether a chunk is still being gathered and a worker
-// expected (to know when all has come to rest) and, for the worker check,
-// whether a camera is connected.
-//
-//   - nothing but "START" goes to a port until its camera has named a
-//     product in a banner, and one START at most per Ok;
-//   - after a START, only once the camera said "START OK", one 16-byte
-//     header with the size and checksum of the product's image (as the
-//     oracle built the package), then exactly that image in order; none at
-//     all when the package could not give that image whole; the image ends
-//     early only after "ERROR", "WRITE OK", Stop, the close, a hang-up or a
-//     write the cable cut short;
-//   - "Operation successful!" only after some camera said "WRITE OK" since
-//     the Ok; a "WRITE OK" followed by the cable pulled still ends in
-//     success; no failure is logged after success;
-//   - a screen reader is told of success only once it is logged, and of no
-//     failure after it;
-//   - never two workers, never a worker without a camera connected; after
-//     a lone "ERROR" or Stop at most one more block goes out;
-//   - no chunk over 4999 bytes;
-//   - after Stop, success or a camera lost no port is open, and none opens
-//     before the next Ok.
+// This file drives the program and tells the oracle (receive_oracle.h)
+// each event and what it observes: the outcome the loader decided, its
+// progress steps, the ports' state, the wire and the log. The oracle judges
+// from its own model of the dialogue and shares nothing with the loader.
 //
 // Input: a first byte choosing the package, then records of one operation
 // byte and its arguments. op % 3 is the port (COM1..COM3), op / 3 % 16 the
@@ -45,6 +24,8 @@
 #include "platform.h"
 #include "serial_memory.h"
 #include "manual_loop.h"
+#include "outcome.h"
+#include "receive_oracle.h"
 #include "startup.h"
 #include "ui_constants.h"
 
@@ -59,25 +40,7 @@
 
 namespace {
 
-constexpr int kPorts = 3;
-constexpr std::size_t kChunkLimit = 4999;
-constexpr std::size_t kBlock = 512;
-constexpr const char *kProductNames[2] = {"RZ4417", "KWT6083"};  // image 0, image 1
-
-const std::string kSuccess = "Operation successful!\n";
-// What a screen reader is told when an update ends well; and the texts of
-// the ends that are failures.
-const std::string kToldSuccess = "Update finished: operation successful.";
-const std::string kToldFailures[] = {
-    "The camera answered ERROR: the update has failed. Press Stop.",
-    "The camera was disconnected: update stopped.",
-    "Update stopped.",
-    "Update refused: the firmware package could not be used, nothing was sent.",
-    "Update refused: this product is unknown.",
-    "Update aborted: the image could not be sent to the camera.",
-};
-const std::string kDisconnected = "\nThe camera was disconnected: update stopped.\n";
-const std::string kAborted = "\nTransfer aborted!\n";
+constexpr int kPorts = oracle::kPorts;
 
 [[noreturn]] void fail(const char *what, int port)
 {
@@ -85,237 +48,38 @@ const std::string kAborted = "\nTransfer aborted!\n";
     std::abort();
 }
 
-// ---------------------------------------------------------------------------
-// The package family, built here: the oracle knows what each holds.
-
-std::string images[2];  // no byte is 'S', so a START stands out on the wire
-std::string headers[2];  // the 16-byte header each image must be announced with
-
-struct Package {
-    std::string path;
-    bool whole[2];  // the image can be read whole for its camera
-};
-std::vector<Package> packages;
-
-std::string upper(const std::string &text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text)
-        if (c != '\0')
-            out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    return out;
-}
-
-void buildPackages()
-{
-    for (int k = 0; k < 2; ++k) {
-        const int size = k == 0 ? 700 : 1024;  // a short last block; whole blocks
-        uint32_t sum = 0;
-        for (int i = 0; i < size; ++i) {
-            char c = static_cast<char>((i * 37 + k * 11) % 251);
-            if (c == 'S')
-                c = 'T';
-            images[k] += c;
-            sum += static_cast<unsigned char>(c);
-        }
-        char header[17];
-        std::snprintf(header, sizeof header, "%08X%08X", static_cast<unsigned>(size), ~sum);
-        headers[k] = header;
-    }
-    const std::string dir = "/tmp/quorvel-fuzz-receive-" + std::to_string(::getpid());
-    ::mkdir(dir.c_str(), 0700);
-    const std::string both = images[0] + images[1];
-    struct Made {
-        std::string name, header, body;
-        bool whole0, whole1;
-    };
-    const std::vector<Made> made = {
-        {"good", "1.5 700 2.05 1024\n", both, true, true},
-        {"long-numbers", "+0001.50000000000000000000000000000 " + std::string(70, '0') + "700\t2.05e0 "
-                             + std::string(60, '0') + "1024\r\n", both, true, true},
-        {"long-version", "1." + std::string(3990, '5') + " 700 2.05 1024\n", both, true, true},
-        {"image-short", "1.5 700 2.05 1024\n", images[0] + images[1].substr(0, 500), true, false},
-        {"size-beyond-32-bits", "1.5 4294967996 2.05 1024\n", both, false, false},
-        {"letters-glued", "1.5 700kb 2.05 1024\n", both, false, false},
-        {"no-line-end-in-window", "1.5 700 2.05 1024" + std::string(5000, ' ') + "\n", both, false,
-         false},
-        {"negative-size", "1.5 -700 2.05 1024\n", both, false, false},
-    };
-    for (const Made &m : made) {
-        const std::string path = dir + "/" + m.name + ".kq";
-        std::FILE *f = std::fopen(path.c_str(), "wb");
-        if (!f)
-            fail("cannot write a package", 0);
-        std::fwrite(m.header.data(), 1, m.header.size(), f);
-        std::fwrite(m.body.data(), 1, m.body.size(), f);
-        std::fclose(f);
-        packages.push_back({path, {m.whole0, m.whole1}});
-    }
-    packages.push_back({dir + "/missing.kq", {false, false}});  // unreadable: not there
-    packages.push_back({dir, {false, false}});                   // a folder, no file
-}
-
-// ---------------------------------------------------------------------------
-// The oracle's record.
-
-enum class Phase { Idle, AwaitHeader, Streaming, Ended };
-
-struct Wire {
-    Phase phase = Phase::Idle;
-    std::string heardSinceOk;     // what the camera said since the last Ok, upper-cased
-    int image = -1;
-    std::size_t sent = 0;         // image bytes on the wire after the header
-    int writer = 0;
-    std::size_t allowedAfter = SIZE_MAX;  // image bytes still allowed: set by a lone ERROR or Stop
-    bool mayEndEarly = false;     // an ERROR, WRITE OK, Stop, close, hang-up or cut write came
-    bool cutShort = false;        // the cable may cut writes (budget or limit set)
-    bool limitSet = false;        // writes cut to a length: stays across a plug
-    bool plugged = true;
-    std::size_t readsChecked = 0;  // callback reads already checked but the last
-    bool readsMayGrow = true;     // bytes were fed or still wait since the last check
-};
-
-Wire wires[kPorts + 1];
-const Package *package = nullptr;
-int startsSinceOk = 0;
-std::string heardSinceOk;      // every port, since the last Ok (one update at most)
-bool successLogged = false;    // since the log was last replaced
-bool closedUntilOk = false;
+std::size_t packageChosen = SIZE_MAX;
+bool plugged[kPorts + 1];      // a device is behind the port
 int popupAnswer = 1;           // the instructions popup's answer
 bool instructionsDue = false;  // the next popup is Start's instructions
-bool writeOkAlone = false;     // the last thing any camera said was a lone, gathered "WRITE OK"
-
-bool productNamed(const Wire &w, int image)
-{
-    return w.heardSinceOk.find("BOOTLOADER V") != std::string::npos
-           && w.heardSinceOk.find(kProductNames[image]) != std::string::npos;
-}
-
-// QUORVEL_FUZZ_TRACE=1 prints the wire and the log as they go, to read a finding.
-const bool tracing = std::getenv("QUORVEL_FUZZ_TRACE") != nullptr;
+bool instructionsAnswered = false;  // it came and was answered Ok
 
 void onWrite(int port, const MemoryWrite &write)
 {
-    if (tracing)
-        std::fprintf(stderr, "COM%d <- %zu bytes \"%.16s\" (writer %d)\n", port, write.bytes.size(),
-                     write.bytes.c_str(), write.writer);
-    Wire &w = wires[port];
-    const std::string &bytes = write.bytes;
-    if (w.phase == Phase::Streaming && bytes == "START") {
-        if (!w.mayEndEarly)
-            fail("a START in the middle of an image", port);
-        w.phase = Phase::Ended;
-    }
-    switch (w.phase) {
-    case Phase::Idle:
-    case Phase::Ended:
-        if (std::string("START").compare(0, bytes.size(), bytes) != 0)
-            fail("something other than START before a product is known", port);
-        if (bytes.size() < 5 && !w.cutShort)
-            fail("a START cut short by the program", port);
-        if (!productNamed(w, 0) && !productNamed(w, 1))
-            fail("a START to a port whose camera named no product", port);
-        if (++startsSinceOk > 1)
-            fail("two STARTs for one Ok", port);
-        w.phase = Phase::AwaitHeader;
-        return;
-    case Phase::AwaitHeader: {
-        // (Said since the Ok: bytes said before the START may still wait
-        // in the queue when it goes out, and are read after it.)
-        if (w.heardSinceOk.find("START OK") == std::string::npos)
-            fail("a header before the camera said START OK", port);
-        int image = -1;
-        for (int k = 0; k < 2; ++k)
-            if (bytes.size() <= 16 && headers[k].compare(0, bytes.size(), bytes) == 0
-                && package->whole[k] && productNamed(w, k))
-                image = k;
-        if (image < 0)
-            fail("a header that announces no image this camera can be given", port);
-        if (bytes.size() < 16) {
-            if (!w.cutShort)
-                fail("a header cut short by the program", port);
-            w.phase = Phase::Ended;  // nothing may follow a cut header
-            return;
-        }
-        w.phase = Phase::Streaming;
-        w.image = image;
-        w.sent = 0;
-        w.writer = 0;
-        w.allowedAfter = SIZE_MAX;
-        w.mayEndEarly = w.cutShort;
-        return;
-    }
-    case Phase::Streaming: {
-        if (w.writer == 0)
-            w.writer = write.writer;
-        else if (w.writer != write.writer)
-            fail("two workers wrote one image", port);
-        const std::string &image = images[w.image];
-        if (w.sent + bytes.size() > image.size() || image.compare(w.sent, bytes.size(), bytes) != 0)
-            fail("image bytes out of order", port);
-        w.sent += bytes.size();
-        if (w.allowedAfter != SIZE_MAX && w.sent > w.allowedAfter + kBlock)
-            fail("more than one block after ERROR or Stop", port);
-        if (w.sent == image.size())
-            w.phase = Phase::Ended;
-        return;
-    }
-    }
+    oracle::OnWrite(port, write.bytes, write.writer);
 }
 
 void onPanelChange(const platform::headless::PanelChange &change)
 {
     using Kind = platform::headless::PanelChangeKind;
     if (change.kind == Kind::Announced) {
-        const std::string &told = std::get<std::string>(change.value);
-        if (tracing)
-            std::fprintf(stderr, "told: %s\n", told.c_str());
-        if (told == kToldSuccess && !successLogged)
-            fail("a screen reader told of success that the log does not show", 0);
-        if (successLogged && std::find(std::begin(kToldFailures), std::end(kToldFailures), told) != std::end(kToldFailures))
-            fail("a screen reader told of a failure after success", 0);
+        oracle::OnAnnounced(std::get<std::string>(change.value));
         return;
     }
     if (change.control != TEXTBOX)
         return;
-    if (change.kind == Kind::LogReplaced) {
-        successLogged = false;
-        return;
-    }
-    if (change.kind != Kind::LogAppended)
-        return;
-    const std::string &text = std::get<std::string>(change.value);
-    if (tracing)
-        std::fprintf(stderr, "log: %s\n", text.c_str());
-    if (text == kSuccess) {
-        if (heardSinceOk.find("WRITE OK") == std::string::npos)
-            fail("success reported before any camera said WRITE OK", 0);
-        successLogged = true;
-        closedUntilOk = true;
-    } else if (text == kDisconnected || text == kAborted) {
-        if (successLogged)
-            fail("a failure reported after success", 0);
-        if (text == kDisconnected)
-            closedUntilOk = true;
-    }
+    if (change.kind == Kind::LogReplaced)
+        oracle::OnLogReplaced();
+    else if (change.kind == Kind::LogAppended)
+        oracle::OnLogAppended(std::get<std::string>(change.value));
 }
 
-// The operator's Ok starts the oracle's record afresh: the ports are
-// opened (and their input dropped) right after it.
 int popupScript(const std::string &, const std::string &, const platform::PopupButtons &)
 {
     const int answer = popupAnswer;
     popupAnswer = 1;  // any later popup: Ok
-    if (instructionsDue && answer == 1) {
-        startsSinceOk = 0;
-        closedUntilOk = false;
-        heardSinceOk.clear();
-        for (Wire &w : wires) {
-            w.heardSinceOk.clear();
-            w.phase = Phase::Idle;
-        }
-    }
+    if (instructionsDue && answer == 1)
+        instructionsAnswered = true;
     instructionsDue = false;
     return answer;
 }
@@ -325,31 +89,32 @@ bool portOpen(int port)
     return GetInQLen(port) != kComNotOpen;
 }
 
+oracle::Outcome outcomeNow()
+{
+    switch (IssueMiseAJour()) {
+    case UpdateOutcome::None: return oracle::Outcome::None;
+    case UpdateOutcome::Success: return oracle::Outcome::Success;
+    case UpdateOutcome::CameraError: return oracle::Outcome::CameraError;
+    case UpdateOutcome::Disconnected: return oracle::Outcome::Disconnected;
+    case UpdateOutcome::Stopped: return oracle::Outcome::Stopped;
+    case UpdateOutcome::PackageRefused: return oracle::Outcome::PackageRefused;
+    case UpdateOutcome::UnknownProduct: return oracle::Outcome::UnknownProduct;
+    case UpdateOutcome::SendFailed: return oracle::Outcome::SendFailed;
+    }
+    fail("an outcome the oracle does not know", 0);
+}
+
 void checkNow()
 {
-    const int workers = ManualLoopWorkersRunning();
-    if (workers > 1)
-        fail("two workers at once", 0);
-    if (workers == 1 && loader.connectedPort == 0)
-        fail("a worker with no camera connected", 0);
-    for (int port = 1; port <= kPorts; ++port) {
-        Wire &w = wires[port];
-        if (closedUntilOk && portOpen(port))
-            fail("a port open after Stop or the end of an update, before the next Ok", port);
-        if (!w.readsMayGrow)
-            continue;  // nothing fed, nothing waiting: no chunk can have grown
-        w.readsMayGrow = MemoryPortWaiting(port) > 0;
-        const std::size_t count = MemoryPortCallbackReadCount(port);
-        if (count == 0)
-            continue;
-        const std::size_t from = std::min(w.readsChecked, count - 1);
-        for (const std::string &read : MemoryPortCallbackReads(port, from))
-            if (static_cast<std::size_t>(std::count_if(read.begin(), read.end(),
-                                                       [](char c) { return c != '\0'; }))
-                > kChunkLimit)
-                fail("a chunk of more than 4999 bytes", port);
-        w.readsChecked = count - 1;
-    }
+    oracle::Observed seen{};
+    seen.outcome = outcomeNow();
+    seen.reportedStep = loader.reportedStep;
+    seen.displayedStep = loader.displayedStep;
+    seen.workers = ManualLoopWorkersRunning();
+    seen.cameraConnected = loader.connectedPort != 0;
+    for (int port = 1; port <= kPorts; ++port)
+        seen.portOpen[port] = portOpen(port);
+    oracle::Check(ManualLoopNow(), seen);
 }
 
 // ---------------------------------------------------------------------------
@@ -391,15 +156,10 @@ void said(int port, std::string bytes, bool settle)
 {
     for (char &c : bytes)
         c = c == '!' ? '.' : c == ':' ? ';' : c;
-    Wire &w = wires[port];
-    if (GetInQLen(port) >= 0) {  // else nobody listens: the bytes are lost
-        const std::string heard = upper(bytes);
-        w.heardSinceOk += heard;
-        heardSinceOk += heard;
-    }
-    writeOkAlone = false;
-    w.readsMayGrow = true;
+    if (GetInQLen(port) >= 0)  // else nobody listens: the bytes are lost
+        oracle::Received(port, bytes, ManualLoopNow());
     MemoryPortFeed(port, bytes);
+    ManualLoopRunDue();  // the line's watch fires at once
     if (settle)
         settleChunks();
 }
@@ -408,47 +168,31 @@ void said(int port, std::string bytes, bool settle)
 void saidAlone(int port, const std::string &word)
 {
     settleChunks();
+    checkNow();
     const bool heard = GetInQLen(port) == 0 && !CollecteEnCours(port);
     said(port, word + "\r\n", true);
-    if (!heard)
-        return;
-    if (word == "ERROR")
-        for (Wire &w : wires)
-            if (w.phase == Phase::Streaming)
-                w.allowedAfter = std::min(w.allowedAfter, w.sent);
-    writeOkAlone = word == "WRITE OK";
+    if (heard && word == "ERROR")
+        oracle::ErrorSaidAlone();
 }
 
 void pressOk(int answer)
 {
     popupAnswer = answer;
     instructionsDue = true;
+    instructionsAnswered = false;
     platform::headless::clickControl(loader.panel, GO);
     instructionsDue = false;
     popupAnswer = 1;
-}
-
-void stopped()
-{
-    for (Wire &w : wires) {
-        w.mayEndEarly = true;
-        if (w.phase == Phase::Streaming)
-            w.allowedAfter = std::min(w.allowedAfter, w.sent);
-    }
+    if (instructionsAnswered)
+        oracle::Ok(ManualLoopNow());
 }
 
 void hangUp(int port)
 {
-    Wire &w = wires[port];
-    w.mayEndEarly = true;
-    w.plugged = false;
-    // The connected camera hangs up right after a lone WRITE OK: the update
-    // has succeeded all the same.
-    const bool expectSuccess = writeOkAlone && portOpen(port) && w.phase != Phase::Idle;
+    if (GetInQLen(port) >= 0)  // open and working: the program hears it
+        oracle::HangUp(port, ManualLoopNow());
     MemoryPortUnplug(port);
     ManualLoopRunDue();
-    if (expectSuccess && !successLogged)
-        fail("WRITE OK then the cable pulled, and no success", port);
 }
 
 void setUp()
@@ -470,7 +214,7 @@ void setUp()
     loader.ticksPerSecond = TicksParSeconde(interval);
     platform::headless::setPopupScript(popupScript);
     platform::headless::setPanelObserver(onPanelChange);
-    buildPackages();
+    oracle::BuildPackages();
     UseMemorySerial(true);
     MemorySerialObserveWrites(onWrite);
 }
@@ -478,26 +222,24 @@ void setUp()
 void startInput(int packageChoice)
 {
     ResetLoaderState(LoaderReset::Scan);
+    oracle::StartInput();
     // Every port was closed at the end of the last input: a fresh device
     // behind each of ours (what was written and read forgotten), taking
     // every byte. The other numbers never had one.
     for (int port = 1; port <= kPorts; ++port) {
-        wires[port] = Wire();
         MemoryPortUnplug(port);
         MemoryPortPlug(port);
+        plugged[port] = true;
         ComInjectShortWrite(port, -1);
     }
     ManualLoopRunDue();
-    const Package *chosen = &packages[static_cast<std::size_t>(packageChoice) % packages.size()];
-    if (chosen != package) {  // the header as start-up reads it, once per package
-        package = chosen;
-        loader.packagePath = package->path;
+    const std::size_t chosen = static_cast<std::size_t>(packageChoice) % oracle::PackageCount();
+    oracle::UsePackage(chosen);
+    if (chosen != packageChosen) {  // the header as start-up reads it, once per package
+        packageChosen = chosen;
+        loader.packagePath = oracle::PackagePath(chosen);
         LectureEntete();
     }
-    heardSinceOk.clear();
-    successLogged = false;
-    closedUntilOk = false;
-    writeOkAlone = false;
     EtatRepos(loader.panel);
     pressOk(1);
     checkNow();
@@ -508,18 +250,15 @@ void startInput(int packageChoice)
 void endInput(bool closed)
 {
     settleAll();
-    const bool told = heardSinceOk.find("ERROR") != std::string::npos
-                      || heardSinceOk.find("WRITE OK") != std::string::npos;
-    for (int port = 1; port <= kPorts; ++port)
-        if (wires[port].phase == Phase::Streaming && !wires[port].mayEndEarly && !told)
-            fail("the image stopped short with nothing to end it", port);
+    oracle::CheckRest();
     if (!closed) {
+        oracle::Stopping();
         Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
-        closedUntilOk = true;
+        oracle::Stop(ManualLoopNow());
         settleAll();
     }
     ResetLoaderState(LoaderReset::Scan);
-    if (tracing)
+    if (oracle::tracing)
         std::fprintf(stderr, "end of input: %d timers, clock %.3f s\n", ManualLoopTimers(),
                      ManualLoopNow());
     // Nothing of this input may run during the next.
@@ -572,23 +311,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 4:  // the cable is pulled
             hangUp(port);
+            plugged[port] = false;
             break;
         case 5:  // the cable is plugged back: a fresh device
-            if (!wires[port].plugged) {
+            if (!plugged[port]) {
                 MemoryPortPlug(port);
-                wires[port].plugged = true;
-                wires[port].cutShort = wires[port].limitSet;  // a fresh device takes every byte
+                plugged[port] = true;
+                oracle::Plugged(port);
             }
             break;
-        case 6:  // the cable takes only LEN*8 more bytes
-            MemoryPortWriteBudget(port, next() * 8);
-            wires[port].cutShort = true;
-            wires[port].mayEndEarly = true;
+        case 6: {  // the cable takes only LEN*8 more bytes
+            const int bytes = next() * 8;
+            MemoryPortWriteBudget(port, bytes);
+            oracle::CableBudget(port, bytes);
             break;
+        }
         case 7: {  // every write cut to LEN % 24 bytes (0: writes fail)
-            ComInjectShortWrite(port, next() % 24);
-            wires[port].cutShort = wires[port].limitSet = true;
-            wires[port].mayEndEarly = true;
+            const int limit = next() % 24;
+            ComInjectShortWrite(port, limit);
+            oracle::CableLimit(port, limit);
             break;
         }
         case 8:  // Start, and Ok
@@ -598,14 +339,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             pressOk(2);
             break;
         case 10:  // Stop
-            stopped();
+            oracle::Stopping();
             if (platform::headless::clickControl(loader.panel, STOP))
-                closedUntilOk = true;
+                oracle::Stop(ManualLoopNow());
             break;
         case 11:  // the window's close: the program ends
-            stopped();
+            oracle::Stopping();
             platform::headless::closePanel(loader.panel);
-            closedUntilOk = true;
+            oracle::Stop(ManualLoopNow());
             closed = true;
             break;
         case 12:  // LEN ms pass

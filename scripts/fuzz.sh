@@ -39,6 +39,9 @@ for target in "${targets[@]}"; do
   # log); it would cost that target a fifth of its speed. Leaks are judged
   # by the sanitizer test suite.
   [ "$name" = receive ] && extra+=(-detect_leaks=0)
+  # One process fuzzes each corpus: rereading it every second only ran again
+  # the inputs this process had just written there.
+  extra+=(-reload=0)
   dict=()
   [ -f "$root/fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
   echo "== $target: ${seconds} s"

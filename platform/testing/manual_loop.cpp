@@ -8,28 +8,55 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
 struct Timer {
-    double period;  // seconds between calls; 0 for a single call
+    int id;
+    long long moment;     // when it runs next, in microseconds of the clock
+    unsigned long order;  // of its start (or its last run): breaks ties of moment
+    long long period;     // microseconds between calls; 0 for a single call
     platform::TimerFunction fn;
     void *data;
 };
 
-// Timers by (moment, order of start), so that two timers due at one moment
-// run in the order they were started. UI thread.
-std::map<std::pair<double, unsigned long>, int> schedule;
-std::map<int, std::pair<std::pair<double, unsigned long>, Timer>> timers;  // by id
+// The running timers, few at a time: a flat table looked through whole,
+// which allocates nothing once it has grown. UI thread.
+std::vector<Timer> timers;
 unsigned long nextOrder = 1;
 int nextTimerId = 1;
 
-std::atomic<double> clockSeconds{0.0};
+// The timer due first (by moment, then order of start), or timers.end().
+std::vector<Timer>::iterator firstTimer()
+{
+    auto first = timers.begin();
+    for (auto it = timers.begin(); it != timers.end(); ++it)
+        if (it->moment < first->moment || (it->moment == first->moment && it->order < first->order))
+            first = it;
+    return first;
+}
+
+// The clock counts whole microseconds: moments computed by different sums
+// of the same durations (a timer's start plus its delay, a repeating
+// timer's periods, a driver's steps) are then equal when they should be, so
+// what is due at a moment has run once the clock stands there.
+std::atomic<long long> clockMicros{0};
+
+long long micros(double seconds)
+{
+    return seconds > 0.0 ? std::llround(seconds * 1e6) : 0;
+}
+
+double seconds(long long microseconds)
+{
+    return static_cast<double>(microseconds) / 1e6;  // 1500 gives exactly the double 0.0015
+}
 std::thread::id uiThread;
 int runDepth = 0;
 bool quitPending = false;
@@ -39,12 +66,31 @@ int quitCode = 0;
 struct Worker {
     std::mutex mutex;
     std::condition_variable changed;
-    int waiting = 0;         // workers held at a pause or at their start
-    int grants = 0;          // stretches granted and not yet taken
-    unsigned long arrivals = 0;  // pauses reached and functions ended, ever
-    int freeRunning = 0;     // the UI thread waits for the pool: nothing is held
-    int running = 0;         // workers inside their function
+    // Written under the mutex; atomics so that a side may look at them
+    // without it while it spins (below).
+    std::atomic<int> waiting{0};         // workers held at a pause or at their start
+    std::atomic<int> grants{0};          // stretches granted and not yet taken
+    std::atomic<unsigned long> arrivals{0};  // pauses reached and functions ended, ever
+    std::atomic<int> freeRunning{0};     // the UI thread waits for the pool: nothing is held
+    int running = 0;                     // workers inside their function
 };
+
+// The driver and the worker hand over to each other many times an update,
+// each waiting for the other's next step. A step takes microseconds, so each
+// first looks again for a short while before it sleeps: going to sleep and
+// being woken on another core cost more than the step itself.
+template <typename Ready>
+bool spinFor(Ready ready)
+{
+    for (int i = 0; i < 4000; ++i) {
+        if (ready())
+            return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return false;
+}
 
 Worker &worker()
 {
@@ -67,7 +113,11 @@ void holdWorker()
     ++w.waiting;
     ++w.arrivals;
     w.changed.notify_all();
-    w.changed.wait(lock, [&w] { return w.grants > 0 || w.freeRunning > 0; });
+    const auto released = [&w] { return w.grants > 0 || w.freeRunning > 0; };
+    lock.unlock();
+    spinFor(released);
+    lock.lock();
+    w.changed.wait(lock, released);
     if (w.grants > 0)
         --w.grants;
     --w.waiting;
@@ -108,20 +158,20 @@ bool runOneDue()
         DeliverQueuedUiCalls();
         return true;
     }
-    if (schedule.empty() || schedule.begin()->first.first > clockSeconds.load())
+    const auto it = firstTimer();
+    if (it == timers.end() || it->moment > clockMicros.load())
         return false;
-    const int id = schedule.begin()->second;
-    schedule.erase(schedule.begin());
-    const auto it = timers.find(id);
-    const Timer timer = it->second.second;
-    if (timer.period > 0.0) {
-        const std::pair<double, unsigned long> key{it->second.first.first + timer.period, nextOrder++};
-        it->second.first = key;
-        schedule.emplace(key, id);
+    const platform::TimerFunction fn = it->fn;
+    void *const data = it->data;
+    if (it->period > 0.0) {
+        it->moment += it->period;
+        it->order = nextOrder++;
     } else {
-        timers.erase(it);  // over: forgotten before the call, which may start another
+        // Over: forgotten before the call, which may start another.
+        *it = timers.back();
+        timers.pop_back();
     }
-    timer.fn(timer.data);
+    fn(data);
     return true;
 }
 
@@ -157,43 +207,41 @@ void manualWake() {}
 
 double manualNow()
 {
-    return clockSeconds.load();
+    return seconds(clockMicros.load());
 }
 
 // The UI thread's pause lets time pass (what falls due runs at the next
 // pump); the worker's is where the driver holds it.
-void manualSleep(double seconds)
+void manualSleep(double pause)
 {
     if (manualOnUiThread()) {
-        if (seconds > 0.0)
-            clockSeconds.store(clockSeconds.load() + seconds);
+        clockMicros.store(clockMicros.load() + micros(pause));
         return;
     }
     holdWorker();
 }
 
-int manualStartTimer(double seconds, bool repeat, platform::TimerFunction fn, void *data)
+int manualStartTimer(double delaySeconds, bool repeat, platform::TimerFunction fn, void *data)
 {
     if (!fn || !manualOnUiThread())
         return 0;
     const int id = nextTimerId;
     nextTimerId = nextTimerId == 0x7fffffff ? 1 : nextTimerId + 1;
-    const double delay = seconds > 0.0 ? seconds : 0.0;
+    const long long delay = micros(delaySeconds);
     // A repeating timer of no period would hold the clock forever.
-    const double period = repeat ? (delay > 1e-6 ? delay : 1e-6) : 0.0;
-    const std::pair<double, unsigned long> key{clockSeconds.load() + delay, nextOrder++};
-    timers[id] = {key, Timer{period, fn, data}};
-    schedule.emplace(key, id);
+    const long long period = repeat ? (delay > 0 ? delay : 1) : 0;
+    timers.push_back(Timer{id, clockMicros.load() + delay, nextOrder++, period, fn, data});
     return id;
 }
 
 void manualStopTimer(int id)
 {
-    const auto it = timers.find(id);
-    if (it == timers.end())
-        return;
-    schedule.erase(it->second.first);
-    timers.erase(it);
+    for (auto it = timers.begin(); it != timers.end(); ++it)
+        if (it->id == id) {
+            *it = timers.back();
+            timers.pop_back();
+            return;
+        }
 }
 
 const platform::EventLoopBackend kManualLoop = {
@@ -216,16 +264,15 @@ void UseManualLoop(bool on)
 
 void ManualLoopReset()
 {
-    schedule.clear();
     timers.clear();
-    clockSeconds.store(0.0);
+    clockMicros.store(0);
     quitPending = false;
     quitCode = 0;
 }
 
 double ManualLoopNow()
 {
-    return clockSeconds.load();
+    return seconds(clockMicros.load());
 }
 
 int ManualLoopRunDue()
@@ -236,26 +283,27 @@ int ManualLoopRunDue()
     return ran;
 }
 
-int ManualLoopAdvance(double seconds)
+int ManualLoopAdvance(double pause)
 {
-    const double end = clockSeconds.load() + (seconds > 0.0 ? seconds : 0.0);
+    const long long end = clockMicros.load() + micros(pause);
     int ran = ManualLoopRunDue();
-    while (!schedule.empty() && schedule.begin()->first.first <= end) {
-        if (schedule.begin()->first.first > clockSeconds.load())
-            clockSeconds.store(schedule.begin()->first.first);
+    for (auto it = firstTimer(); it != timers.end() && it->moment <= end; it = firstTimer()) {
+        if (it->moment > clockMicros.load())
+            clockMicros.store(it->moment);
         ran += ManualLoopRunDue();
     }
-    if (end > clockSeconds.load())
-        clockSeconds.store(end);
+    if (end > clockMicros.load())
+        clockMicros.store(end);
     return ran + ManualLoopRunDue();
 }
 
 bool ManualLoopAdvanceToNextTimer()
 {
-    if (schedule.empty())
+    const auto it = firstTimer();
+    if (it == timers.end())
         return false;
-    if (schedule.begin()->first.first > clockSeconds.load())
-        clockSeconds.store(schedule.begin()->first.first);
+    if (it->moment > clockMicros.load())
+        clockMicros.store(it->moment);
     ManualLoopRunDue();
     return true;
 }
@@ -276,7 +324,11 @@ bool ManualLoopStepWorker(double patienceSeconds)
     const unsigned long before = w.arrivals;
     ++w.grants;
     w.changed.notify_all();
-    w.changed.wait(lock, [&w, before] { return w.arrivals != before; });
+    const auto arrived = [&w, before] { return w.arrivals != before; };
+    lock.unlock();
+    spinFor(arrived);
+    lock.lock();
+    w.changed.wait(lock, arrived);
     return true;
 }
 

@@ -20,7 +20,9 @@ void UseManualLoop(bool on);
 // to 0, for a test that starts afresh. Nothing is run.
 void ManualLoopReset();
 
-// The clock, in seconds since the loop was installed or reset.
+// The clock, in seconds since the loop was installed or reset. It counts
+// whole microseconds: every duration given to the loop (a timer's delay or
+// period, a pause, an advance) is rounded to the nearest microsecond.
 double ManualLoopNow();
 
 // Runs every posted call and every timer whose moment has come, until none

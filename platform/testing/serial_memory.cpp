@@ -2,6 +2,7 @@
 #include "serial_memory.h"
 #include "serial_backend.h"
 
+#include "event_loop.h"
 #include "popup_hold.h"
 #include "runtime.h"
 #include "ui_queue.h"
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -58,20 +60,25 @@ struct MemoryPort {
     long long writeBudget = -1;   // bytes the cable still accepts, -1 = no limit
     int shortWriteLimit = -1;     // bytes accepted per ComWrt, -1 = all
     double timeoutSeconds = 10.0;
-    // Receive callback, delivered on the UI thread through the run-time's queue.
+    // The watch of the line, as a real port's readable-descriptor watch:
+    // with the receive callback installed and not held, it fires from the
+    // event loop (a timer of no delay, never inside another call) while
+    // bytes wait, and once for a hang-up. While a popup is open it waits for
+    // the popup to close.
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
-    bool held = false;            // HoldComCallback: bytes wait, no callback
-    bool posted = false;          // a callback call is queued and not yet run
-    unsigned long posting = 0;    // which queued call is the live one
+    bool held = false;            // HoldComCallback: bytes wait, no callback, no hang-up
+    bool posted = false;          // the watch is armed and has not fired yet
+    unsigned long posting = 0;    // which arming is the live one
+    int postTimer = 0;            // its event-loop timer, 0 = armed through the UI queue
     bool inCallback = false;
     bool recording = false;       // reads join the last chunk: in the callback or the hold it began
     std::vector<std::string> callbackReads;
-    // Hang-up callback: posted once to the UI thread when the cable is
-    // pulled from the open port; `hangUpPosting` tells the live post apart.
+    // Hang-up callback: called once per open, by the watch, after the cable
+    // was pulled from the open port.
     ComCallbackPtr hangUpCallback = nullptr;
     void *hangUpData = nullptr;
-    unsigned long hangUpPosting = 0;
+    bool hangUpReported = false;  // the watch has reported this open's hang-up
     int lastOpenResult = 0;       // what the last open returned, for GetComOpenFailure
     int injectedErrno = 0;        // ComInjectOpenError: opens fail as refused
     std::string injectedHolder;
@@ -138,54 +145,127 @@ int onUsablePort(int port, Call call)
     });
 }
 
-void deliver(int port, unsigned long posting);
+void fire(void *data);
 
-// Queues one callback call for the UI thread when bytes wait and none is
-// queued. Caller holds the lock.
+// What the watch would report now, as a real port's readable descriptor:
+// bytes waiting, or the hang-up not yet reported. Caller holds the lock.
+bool watchWanted(const MemoryPort &p)
+{
+    if (!p.open || !p.callback || p.held || p.inCallback)
+        return false;
+    return p.hungUp ? !p.hangUpReported : !p.input.empty();
+}
+
+// The timer's data: the port and the arming it belongs to.
+void *firing(int port, unsigned long posting)
+{
+    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(posting) << 9
+                                    | static_cast<std::uintptr_t>(port));
+}
+
+// Arms the watch with a timer of no delay on the UI thread's event loop.
+// From another thread the arming itself is handed to the UI thread (it may
+// run anywhere there: it only starts the timer). Caller holds the lock.
+void armTimer(Ports &t, int port, unsigned long posting)
+{
+    MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
+    if (OnUiThread()) {
+        p.postTimer = platform::eventLoop().startTimer(0.0, false, fire, firing(port, posting));
+        if (p.postTimer != 0)
+            return;
+    }
+    p.postTimer = 0;
+    platform::postToUiThread([port, posting] {
+        Ports &tt = table();
+        std::lock_guard<std::mutex> lock(tt.mutex);
+        MemoryPort &pp = tt.ports[static_cast<std::size_t>(port)];
+        if (pp.posted && pp.posting == posting)
+            pp.postTimer = platform::eventLoop().startTimer(0.0, false, fire, firing(port, posting));
+    });
+}
+
+// Arms the watch when it has something to report and is not armed yet.
+// Caller holds the lock.
 void postCallback(Ports &t, int port)
 {
     MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-    if (p.posted || p.inCallback || p.held || !p.callback || usable(p) != 0 || p.input.empty())
+    if (p.posted || !watchWanted(p))
         return;
     p.posted = true;
     p.posting = t.nextPosting++;
     ++t.callbacksPending;
-    const unsigned long posting = p.posting;
-    platform::postToUiThread([port, posting] { deliver(port, posting); });
+    armTimer(t, port, p.posting);
 }
 
-// Runs on the UI thread: calls the callback without the lock (it reads,
-// closes and reopens ports), records what it read, and posts again while
-// bytes remain, as a readable descriptor fires again. While a popup is open
-// the call waits for it to close, as a real port's does.
-void deliver(int port, unsigned long posting)
+// Disarms the watch: a timer already started finds nothing. Caller holds the lock.
+void disarm(Ports &t, MemoryPort &p)
 {
+    if (!p.posted)
+        return;
+    p.posted = false;
+    --t.callbacksPending;
+    if (p.postTimer != 0 && OnUiThread())
+        platform::eventLoop().stopTimer(p.postTimer);
+    p.postTimer = 0;
+}
+
+// The watch fires, on the UI thread from the event loop: the hang-up
+// callback once for a pulled cable, else the receive callback while bytes
+// wait, each called without the lock (they read, close and reopen ports).
+// While a popup is open the watch waits for it to close, as a real port's
+// does.
+void fire(void *data)
+{
+    const auto bits = reinterpret_cast<std::uintptr_t>(data);
+    const int port = static_cast<int>(bits & 0x1FF);
+    const unsigned long posting = static_cast<unsigned long>(bits >> 9);
     Ports &t = table();
     ComCallbackPtr callback = nullptr;
-    void *data = nullptr;
+    void *callbackData = nullptr;
+    int event = 1;
+    bool receiving = false;
     {
         std::lock_guard<std::mutex> lock(t.mutex);
         MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
         if (!p.posted || p.posting != posting)
-            return;  // withdrawn when the callback was removed or the port reset
+            return;  // disarmed: the callback removed, held, or the port closed
+        p.postTimer = 0;
         if (ModalPopupOpen()) {
             platform::holdUntilPopupsClose([port, posting] {
-                platform::postToUiThread([port, posting] { deliver(port, posting); });
+                Ports &tt = table();
+                std::lock_guard<std::mutex> relock(tt.mutex);
+                MemoryPort &pp = tt.ports[static_cast<std::size_t>(port)];
+                if (pp.posted && pp.posting == posting)
+                    armTimer(tt, port, posting);
             });
             return;
         }
         p.posted = false;
-        if (!p.callback || p.held || usable(p) != 0 || p.input.empty()) {
+        if (!watchWanted(p)) {
             --t.callbacksPending;
             return;
         }
-        callback = p.callback;
-        data = p.callbackData;
-        p.inCallback = true;
-        p.recording = true;
-        p.callbackReads.emplace_back();
+        if (p.hungUp) {
+            p.hangUpReported = true;
+            callback = p.hangUpCallback;
+            callbackData = p.hangUpData;
+            event = kComEventHangUp;
+            --t.callbacksPending;
+        } else {
+            callback = p.callback;
+            callbackData = p.callbackData;
+            receiving = true;
+            p.inCallback = true;
+            p.recording = true;
+            p.callbackReads.emplace_back();
+        }
     }
-    callback(port, 1, data);
+    if (!receiving) {
+        if (callback)
+            callback(port, event, callbackData);
+        return;
+    }
+    callback(port, event, callbackData);
     std::lock_guard<std::mutex> lock(t.mutex);
     MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
     p.inCallback = false;
@@ -194,20 +274,16 @@ void deliver(int port, unsigned long posting)
     postCallback(t, port);
 }
 
-// Removes the callback and withdraws a queued call. Caller holds the lock.
+// Removes the callback and disarms the watch. Caller holds the lock.
 void dropCallback(Ports &t, MemoryPort &p)
 {
-    if (p.posted) {
-        p.posted = false;
-        --t.callbacksPending;
-    }
+    disarm(t, p);
     p.callback = nullptr;
     p.callbackData = nullptr;
     p.held = false;
     p.recording = false;
     p.hangUpCallback = nullptr;
     p.hangUpData = nullptr;
-    p.hangUpPosting = 0;  // a queued hang-up call finds nothing
 }
 
 // The open's result, kept for GetComOpenFailure. Caller holds the lock.
@@ -238,6 +314,7 @@ int memoryOpenComConfig(int port, const char * /*deviceName*/, long baudRate, in
         }
         p.open = true;
         p.hungUp = false;
+        p.hangUpReported = false;
         p.timeoutSeconds = 10.0;
         return opened(p, 0);
     });
@@ -388,31 +465,6 @@ void memoryComInjectShortWrite(int port, int maxBytes)
     });
 }
 
-// Runs on the UI thread; nothing when the port was closed, or its hang-up
-// callback removed, since the cable was pulled.
-void deliverHangUp(int port, unsigned long posting)
-{
-    ComCallbackPtr callback = nullptr;
-    void *data = nullptr;
-    {
-        Ports &t = table();
-        std::lock_guard<std::mutex> lock(t.mutex);
-        MemoryPort &p = t.ports[static_cast<std::size_t>(port)];
-        if (p.hangUpPosting != posting || !p.hangUpCallback || !p.hungUp)
-            return;
-        if (ModalPopupOpen()) {
-            platform::holdUntilPopupsClose([port, posting] {
-                platform::postToUiThread([port, posting] { deliverHangUp(port, posting); });
-            });
-            return;
-        }
-        p.hangUpPosting = 0;
-        callback = p.hangUpCallback;
-        data = p.hangUpData;
-    }
-    callback(port, kComEventHangUp, data);
-}
-
 int memoryGetComOpenFailure(int port, ComOpenFailure *failure)
 {
     if (!failure)
@@ -436,7 +488,6 @@ int memoryInstallComHangUpCallback(int port, ComCallbackPtr callback, void *call
     return onPort(port, int(kComArgumentError), [=](Ports &, MemoryPort &p) {
         if (!p.open)
             return int(kComNotOpen);
-        p.hangUpPosting = 0;  // a call already queued is withdrawn
         p.hangUpCallback = callback;
         p.hangUpData = callback ? callbackData : nullptr;
         return 0;
@@ -461,7 +512,9 @@ int memoryHoldComCallback(int port, int hold)
         if (!p.open)
             return int(kComNotOpen);
         p.held = hold == 1;
-        if (!p.held) {
+        if (p.held) {
+            disarm(t, p);  // bytes and a hang-up wait for the hold's end
+        } else {
             p.recording = p.inCallback;
             postCallback(t, port);
         }
@@ -523,12 +576,9 @@ void MemoryPortUnplug(int port)
         p.input.clear();
         if (p.open && !p.hungUp) {
             p.hungUp = true;
-            // Once per open, from the event loop, as a real port reports it.
-            if (p.hangUpCallback) {
-                const unsigned long posting = t.nextPosting++;
-                p.hangUpPosting = posting;
-                platform::postToUiThread([port, posting] { deliverHangUp(port, posting); });
-            }
+            // Reported by the watch, from the event loop, once it may fire.
+            disarm(t, p);
+            postCallback(t, port);
         }
         t.arrived.notify_all();
         return 0;

@@ -7,9 +7,13 @@
 // UseMemorySerial(true) routes every call of serial.h to these ports until
 // UseMemorySerial(false); switch only while no port is open. The memory
 // ports behave as serial.h describes, except that nothing waits on a line:
-// a write is accepted at once (or cut short as injected, without the stall),
-// and the receive callback is posted to the installing thread's event loop
-// whenever bytes are waiting, once per pass while they stay.
+// a write is accepted at once (or cut short as injected, without the stall).
+// The receive and hang-up callbacks come as a real port's watch brings them:
+// from the UI thread's event loop only (a timer of no delay), never inside a
+// port or panel call; the receive callback while bytes wait, once per pass
+// while they stay; the hang-up once per open. Both wait while the callback
+// is held (HoldComCallback) and while a modal popup is open, and a hang-up
+// is noticed only while the receive callback is installed.
 //
 // Every function here may be called from any thread.
 #pragma once
@@ -26,8 +30,11 @@ void MemorySerialReset();
 // A device appears behind COM `port` (1..kComMaxPort): the port can be
 // opened. Plugging a port again after an unplug gives a fresh device.
 void MemoryPortPlug(int port);
-// The cable is pulled: an open port is left failed (kComHangUp, callback
-// no longer called) until closed; a later open finds no device.
+// The cable is pulled: what waited in the input queue is lost (a hang-up
+// discards a line's unread input) and an open port is left failed
+// (kComHangUp, receive callback no longer called, the hang-up callback
+// called once from the event loop) until closed; a later open finds no
+// device.
 void MemoryPortUnplug(int port);
 
 // The camera sends `bytes`: they wait in the port's input queue (dropped
@@ -64,5 +71,5 @@ void MemoryPortWriteBudget(int port, long long bytes);
 std::vector<std::string> MemoryPortCallbackReads(int port, std::size_t from = 0);
 // How many entries MemoryPortCallbackReads holds.
 std::size_t MemoryPortCallbackReadCount(int port);
-// Receive callbacks now running or posted and not yet run on any port.
+// Receive and hang-up callbacks now running or due and not yet run, on any port.
 int MemorySerialCallbacksPending();
