@@ -218,6 +218,10 @@ int EnvoiStart()
     // will not answer, and a stray "START OK" must not bring it a header
     // and an image it never asked for. The update ends here.
     if (sent != startLength) {
+        if (GetInQLen(loader.connectedPort) == kComHangUp) {
+            CameraDeconnectee();  // the camera went away as it was found
+            return 0;
+        }
         DeciderIssue(UpdateOutcome::SendFailed);
         SetCtrlVal(panel, TEXTBOX, Msg(MSG_ABORTED, loader.language));
         ArretCom();

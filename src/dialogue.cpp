@@ -130,7 +130,14 @@ bool accepterStartOk(const char *chunk)
                        static_cast<uint32_t>(loader.imageChecksum));
     // A header cut short leaves the camera reading our image as header bytes.
     if (ComWrt(loader.connectedPort, header, 16) != 16) {
-        abandonnerMiseAJour();
+        // A line that hung up as the camera said START OK: the camera went
+        // away, which is what the operator must hear.
+        if (GetInQLen(loader.connectedPort) == kComHangUp) {
+            loader.transferActive = 0;
+            CameraDeconnectee();
+        } else {
+            abandonnerMiseAJour();
+        }
         return true;
     }
     loader.headerSent = 1;
