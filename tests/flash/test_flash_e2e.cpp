@@ -92,14 +92,16 @@ private slots:
     void successWritesTheImage_data()
     {
         QTest::addColumn<QString>("product");
-        QTest::addColumn<double>("rebootDelay");  // seconds after WRITE OK the line closes; -1 never
+        // Seconds after WRITE OK the line closes; -1 never, 0 the moment
+        // the loader has read the reply.
+        QTest::addColumn<double>("rebootDelay");
         QTest::newRow("RZ4417") << "RZ4417" << -1.0;
         QTest::newRow("KWT6083") << "KWT6083" << -1.0;
         QTest::newRow("reboot 50 ms after WRITE OK") << "RZ4417" << 0.05;
-        // The line hangs up 2 ms after the reply, well before the 10 ms it
-        // takes to gather: the reply is the loader's as it arrives, and the
-        // hang-up is judged after it.
-        QTest::newRow("reboot 2 ms after WRITE OK") << "KWT6083" << 0.002;
+        // The line hangs up as soon as the reply is read, well before the
+        // 10 ms it takes to gather: the reply is the loader's as it arrives,
+        // and the hang-up is judged after it.
+        QTest::newRow("reboot the moment WRITE OK is read") << "KWT6083" << 0.0;
     }
     void successWritesTheImage()
     {
@@ -108,6 +110,7 @@ private slots:
         SimCameraOptions options = quickCamera();
         options.product = product.toStdString();
         options.rebootAfterWrite = rebootDelay >= 0.0;
+        options.rebootWhenRead = rebootDelay == 0.0;
         options.rebootDelay = rebootDelay;
         SimCamera camera(options);
         QVERIFY(camera.start());

@@ -41,6 +41,8 @@ const char kUsage[] =
     "  --error-after N        answer ERROR after N image bytes\n"
     "  --hang-up-after N      close the line after N image bytes, like a pulled cable\n"
     "  --hang-up-at-start     close the line as soon as START is heard, before answering\n"
+    "  --reboot-when-read     close the line the moment the loader has read WRITE OK,\n"
+    "                         as a camera restarting before the loader can answer\n"
     "  --reboot-delay S       with --reboot-after-write: close the line S seconds after\n"
     "                         WRITE OK instead of 0.05 (0: in the same breath)\n"
     "  --reboot-after-write   close the line 50 ms after WRITE OK, as a camera that\n"
@@ -200,6 +202,8 @@ int main(int argc, char **argv)
             options.hangUpAtStart = true;
         } else if (arg == "--reboot-after-write") {
             options.rebootAfterWrite = true;
+        } else if (arg == "--reboot-when-read") {
+            options.rebootAfterWrite = options.rebootWhenRead = true;
         } else if (arg == "--reboot-delay") {
             options.rebootAfterWrite = true;
             ok = needsSeconds(&options.rebootDelay) && options.rebootDelay >= 0;

@@ -637,6 +637,25 @@ void SimCamera::runUpdate()
     if (!reply("FILE OK") || !pause(options_.eraseSeconds) || !reply("ERASE OK") ||
         !pause(options_.programSeconds) || !reply("WRITE OK"))
         return;
+    if (options_.rebootAfterWrite && options_.rebootWhenRead) {
+        // Gone the instant the loader has read the reply, before it can
+        // have judged it: however loaded the machine, the loader has the
+        // bytes and the hang-up comes first.
+        const Clock::time_point landed = Clock::now() + std::chrono::milliseconds(20);
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(5);
+        bool seen = false;
+        while (!line_->stopping() && Clock::now() < end) {
+            const int unread = line_->unreadByLoader();
+            if (unread > 0)
+                seen = true;
+            else if (seen || Clock::now() >= landed)
+                break;
+            usleep(100);
+        }
+        line_->hangUp();
+        finish("OK, rebooted");
+        return;
+    }
     if (options_.rebootAfterWrite) {
         // The USB device goes away as the camera restarts: the reply is on
         // its way, the line closes a moment later.

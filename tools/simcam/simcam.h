@@ -54,6 +54,7 @@ struct SimCameraOptions {
     bool hangUpAtStart = false;      // close the line as soon as "START" is heard, before any answer
     double rebootDelay = 0.05;       // seconds between "WRITE OK" and the line closing when rebootAfterWrite
     bool rebootAfterWrite = false;   // close the line 50 ms after "WRITE OK", as a camera restarting into its new firmware (verdict "OK, rebooted")
+    bool rebootWhenRead = false;     // with rebootAfterWrite: close it the moment the loader has taken the reply off the line, instead
 
     // --- after an update ---
     bool repeat = false;             // after each verdict the camera reboots into its bootloader and announces itself again
