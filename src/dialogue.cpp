@@ -16,6 +16,7 @@
 #include "streaming.h"
 #include "ui_constants.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -180,19 +181,50 @@ char minusculeAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+char majusculeAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 } // namespace
 
 bool ContientMot(const char *text, const char *word)
 {
     const size_t length = std::strlen(word);
-    for (const char *p = text; *p; ++p) {
-        size_t i = 0;
-        while (i < length && p[i] && minusculeAscii(p[i]) == minusculeAscii(word[i]))
+    if (length == 0)
+        return true;
+    const size_t size = std::strlen(text);
+    if (size < length)
+        return false;
+    // A chunk holds up to 4999 bytes and is searched for several words: the
+    // places the word may start are found with memchr, by its first letter
+    // in either case, and only they are compared.
+    const char lower = minusculeAscii(word[0]);
+    const char upper = majusculeAscii(word[0]);
+    const char *const last = text + (size - length);  // the last place the word fits
+    const auto find = [last](const char *from, char c) {
+        return static_cast<const char *>(std::memchr(from, c, static_cast<size_t>(last - from) + 1));
+    };
+    const char *nextLower = find(text, lower);
+    const char *nextUpper = upper == lower ? nextLower : find(text, upper);
+    for (;;) {
+        const char *p = !nextLower ? nextUpper
+                        : !nextUpper ? nextLower
+                                     : std::min(nextLower, nextUpper);
+        if (!p)
+            return false;
+        size_t i = 1;
+        while (i < length && minusculeAscii(p[i]) == minusculeAscii(word[i]))
             ++i;
         if (i == length)
             return true;
+        if (p == last)
+            return false;
+        if (p == nextLower)
+            nextLower = find(p + 1, lower);
+        if (p == nextUpper)
+            nextUpper = upper == lower ? nextLower : find(p + 1, upper);
     }
-    return length == 0;
 }
 
 namespace {

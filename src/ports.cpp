@@ -135,6 +135,10 @@ void essayerPort(int port)
     if (loader.portStatus[port] == 0) {
         scan.anyPortOpened = true;
         scan.pending[port][0] = '\0';
+    } else if (loader.portStatus[port] == kComNoDevice) {
+        // Nothing behind this number (most of the 49, every second of a
+        // scan): nothing to tell the operator, as noterRefus would find.
+        scan.pending[port][0] = '\0';
     } else {
         noterRefus(port);
     }

@@ -20,8 +20,11 @@ using platform::ValueKind;
 namespace {
 
 // Runs `call` with the backend now on the UI thread (after the calls queued
-// before it), or queues it from any other thread and returns 0.
-int onUiThread(std::function<int(const PanelBackend &)> call)
+// before it), or queues it from any other thread and returns 0. A template:
+// a call made on the UI thread, the usual case, is not copied into a
+// std::function.
+template <typename Call>
+int onUiThread(Call call)
 {
     if (OnUiThread()) {
         DeliverQueuedUiCalls();
@@ -56,7 +59,7 @@ int readAs(ValueKind kind, Out *out, Read read)
 
 std::string text(const char *value)
 {
-    return platform::validUtf8(value ? std::string(value) : std::string());
+    return platform::validUtf8(value ? value : "");
 }
 
 } // namespace

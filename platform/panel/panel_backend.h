@@ -77,6 +77,6 @@ bool convertForKind(const PanelValue &value, ValueKind kind, PanelValue *out);
 // The program's texts are UTF-8. Bytes that are not valid UTF-8 (a camera
 // talking in an 8-bit code page) are taken as Latin-1 and so always become
 // valid UTF-8 here: every backend shows and returns the same text.
-std::string validUtf8(const std::string &bytes);
+std::string validUtf8(std::string bytes);
 
 } // namespace platform
