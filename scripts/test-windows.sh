@@ -176,9 +176,9 @@ lcode="$(linux_code --wait 4)"
 kill "$holder" 2>/dev/null || true
 wait "$holder" 2>/dev/null || true
 stop_cameras
-if [ "$code" = 3 ] && [ "$lcode" = 3 ] && grep -q "COM8 (COM8): in use by another program" "$work/busy.out" \
+if [ "$code" = 6 ] && [ "$lcode" = 6 ] && grep -q "COM8 (COM8): in use by another program" "$work/busy.out" \
    && grep -q "in use by" "$work/linux.out"; then
-  pass "busy port: \"$(grep -m1 "in use" "$work/busy.out" | tr -d '\r')\", exit 3 (no camera answered), 3 on Linux"
+  pass "busy port: \"$(grep -m1 "in use" "$work/busy.out" | tr -d '\r')\", exit 6 (the port cannot be used), 6 on Linux"
 else
   fail "busy port: exit $code under Wine, $lcode on Linux"
   sed 's/^/    /' "$work/busy.out" "$work/linux.out"

@@ -172,7 +172,7 @@ int runStation(const FlashOptions &options, const std::string &program, Reporter
                 continue;
             port.answeredFile = station ? (scratch / ("camera-" + std::to_string(++serial))).string() : "";
             const std::string shown = label.empty() ? device : label;
-            port.child = startChild(program, childArguments(options, device, shown, port.answeredFile));
+            port.child = startChild(program, childArguments(options, device, label, port.answeredFile));
             port.spawned = !station;
             if (port.child <= 0) {
                 reporter.say("quorvel-flash: " + shown + ": the process for this port could not be started");
@@ -193,11 +193,12 @@ int runStation(const FlashOptions &options, const std::string &program, Reporter
         byReason += (byReason.empty() ? "" : ", ") + word + ": " + std::to_string(n);
         reasons[word] = n;
     }
-    reporter.event("summary", {{"cameras", cameras}, {"updated", updated}, {"failed", failed}, {"by_reason", reasons}});
     char line[128];
     std::snprintf(line, sizeof line, "quorvel-flash: %s: %d camera%s, %d updated, %d failed", station ? "station" : "ports",
                   cameras, cameras == 1 ? "" : "s", updated, failed);
-    reporter.say(std::string(line) + (byReason.empty() ? "" : " (" + byReason + ")"));
+    if (!options.json)
+        reporter.say(std::string(line) + (byReason.empty() ? "" : " (" + byReason + ")"));
+    reporter.event("summary", {{"cameras", cameras}, {"updated", updated}, {"failed", failed}, {"by_reason", reasons}});
     reporter.finish();
     if (!station) {
         // Several --port: the first port's verdict, in the order given, that was not a success.
