@@ -208,6 +208,21 @@ for n in 3 4 5; do
   fi
 done
 
+# 5b. One command for two ports: quorvel-flash.exe starts a process of its
+# own per port (CreateProcess), each updates its camera, a summary at the end.
+echo "5b. two ports in one command"
+for n in 3 4; do camera "$n" --save-image "$work/pair$n.bin" || true; done
+code=0
+flash_exe --port COM3 --port COM4 --package "$package" --wait 30 >"$work/pair.out" 2>&1 || code=$?
+stop_cameras
+if [ "$code" = 0 ] && cmp -s "$work/pair3.bin" "$work/image0" && cmp -s "$work/pair4.bin" "$work/image0" \
+   && grep -q "ports: 2 cameras, 2 updated, 0 failed" "$work/pair.out" && grep -q "^\[COM4\] quorvel-flash: success" "$work/pair.out"; then
+  pass "two ports in one command: exit 0, both cameras took the image exact to the byte"
+else
+  fail "two ports in one command: exit $code"
+  sed 's/^/    /' "$work/pair.out"
+fi
+
 # 6. quorvel-pack.exe: create makes the same bytes as on Linux, inspect
 # reads it the same way.
 echo "6. quorvel-pack.exe create and inspect"

@@ -290,12 +290,16 @@ void Reporter::result(const ResultRecord &r)
                      {"version", textOrNull(r.version)},
                      {"header_size", r.headerSize >= 0 ? nlohmann::json(r.headerSize) : nlohmann::json(nullptr)},
                      {"header_checksum", textOrNull(r.headerChecksum)}});
-    if (mode == ReportMode::Json)
+    if (mode == ReportMode::Json && !outLost)
         return;
     char head[96];
     std::snprintf(head, sizeof head, " (exit %d, %.1f s): ", r.code, r.elapsedSeconds);
-    writeOut(prefix + "quorvel-flash: " + resultWord(r.code) + (r.where.empty() ? "" : " ") + r.where + head
-             + visibleLine(r.reason) + "\n");
+    const std::string line = prefix + "quorvel-flash: " + resultWord(r.code) + (r.where.empty() ? "" : " ") + r.where
+                             + head + visibleLine(r.reason) + "\n";
+    if (mode != ReportMode::Json)
+        writeOut(line);
+    if (outLost)
+        writeErr(line);  // the verdict is still said where it can be read
 }
 
 void Reporter::finish()
