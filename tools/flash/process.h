@@ -33,6 +33,10 @@ long long startChild(const std::string &program, const std::vector<std::string> 
 // True when the child has ended (reaped), with its exit code in *code
 // (128 + the signal that ended it). Does not wait.
 bool childEnded(long long id, int *code);
+// In a station's process: when the station itself goes away (killed), this
+// process is asked to stop as Stop does rather than listen on for ever
+// (Linux: SIGTERM on the parent's death; elsewhere nothing).
+void stopWithParent();
 // Asks the child to stop as Stop does, by `signal` (POSIX; the children
 // have a process group of their own, so the terminal's Ctrl-C reaches the
 // station alone and the station passes it on) or Ctrl+Break (Windows).

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,6 +101,14 @@ bool childEnded(long long id, int *code)
         return false;
     *code = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
     return true;
+}
+
+void stopWithParent()
+{
+    const pid_t parent = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)  // it went before the request was made
+        ::raise(SIGTERM);
 }
 
 void stopChild(long long id, int signal)

@@ -137,6 +137,12 @@ bool childEnded(long long id, int *code)
     return true;
 }
 
+void stopWithParent()
+{
+    // A console process outlives its parent on Windows; the station's
+    // Ctrl+Break reaches it while the station lives.
+}
+
 void stopChild(long long id, int)
 {
     ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(id));

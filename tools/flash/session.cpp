@@ -19,6 +19,7 @@
 #include "demo_package.h"
 #include "files_time.h"
 #include "interrupt.h"
+#include "process.h"
 #include "serial.h"
 
 #include <nlohmann/json.hpp>
@@ -176,6 +177,8 @@ public:
         });
         headless::setPanelObserver([this](const headless::PanelChange &change) { observe(change); });
         watchInterrupts([this](int signal) { interrupted(signal); });
+        if (options.stationChild)
+            stopWithParent();  // its SIGTERM is taken by the handler just installed
         if (options.waitSeconds >= 0)
             later(options.waitSeconds, [this] { waitRanOut(); });
         if (options.dryRun)
@@ -339,7 +342,8 @@ private:
         if (change.control == TEXTBOX) {
             // A dry run's log ends with the banner: the loader's START
             // line would tell of a command that never went out.
-            if (options.dryRun && answered)
+            if (options.dryRun && answered && change.kind == headless::PanelChangeKind::LogAppended
+                && bannerLogged++ > 0)
                 return;
             if (change.kind == headless::PanelChangeKind::LogReplaced) {
                 reporter.logReset();
@@ -419,7 +423,7 @@ private:
             if (std::FILE *note = std::fopen(options.stationFile.c_str(), "wb"))
                 std::fclose(note);
         if (options.dryRun) {
-            dryRunAnswer(index);
+            later(0.0, [this, index] { dryRunAnswer(index); });  // after the banner's own log line
             return;
         }
         if (options.timeoutSeconds > 0)
@@ -567,6 +571,7 @@ private:
     bool transferring = false;
     bool abortPending = false;
     bool answered = false;           // a camera of a known product answered
+    int bannerLogged = 0;            // a dry run: log appends since it answered (the banner's is shown)
     bool unknownSeen = false;
     std::string unknownReason;
     static constexpr double kAbortGraceSeconds = 1.5;
