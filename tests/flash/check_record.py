@@ -40,7 +40,8 @@ def camera(work, name, *options):
 
 def stop(process):
     process.terminate()
-    process.wait(timeout=10)
+    code = process.wait(timeout=10)
+    check(code == 0, f"simulated camera: exit {code}")
 
 
 def records(text, where):

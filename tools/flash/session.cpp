@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <vector>
 
 namespace headless = platform::headless;
@@ -79,6 +80,15 @@ std::string hex8(uint32_t value)
     return text;
 }
 
+// Calls made from the event loop after a while and not made yet, by their
+// handle: withdrawn and freed when the run ends (a --wait or --timeout
+// still pending when the camera has answered).
+std::map<int, std::function<void()> *> &pendingCalls()
+{
+    static std::map<int, std::function<void()> *> calls;
+    return calls;
+}
+
 // A call made from the event loop after `seconds` (0: on its next pass),
 // outside whatever panel call is running now (and after a popup open now
 // has been answered).
@@ -88,12 +98,29 @@ void later(double seconds, std::function<void()> call)
     const int handle = PostDelayedCall(
         seconds, [](void *data) {
             auto *pending = static_cast<std::function<void()> *>(data);
+            for (auto it = pendingCalls().begin(); it != pendingCalls().end(); ++it)
+                if (it->second == pending) {
+                    pendingCalls().erase(it);
+                    break;
+                }
             (*pending)();
             delete pending;
         },
         kept);
     if (handle < 0)
         delete kept;
+    else
+        pendingCalls()[handle] = kept;
+}
+
+// Withdraws every call not made yet. After the event loop has returned.
+void forgetPendingCalls()
+{
+    for (const auto &[handle, call] : pendingCalls()) {
+        CancelDelayedCall(handle);
+        delete call;
+    }
+    pendingCalls().clear();
 }
 
 // Seconds since start(), on the event loop's clock; -1 before it.
@@ -713,6 +740,7 @@ int runUpdate(int argc, char **argv, const FlashOptions &options, const std::str
     update.start(panel);
     const int code = RunUserInterface();
     update.detach();
+    forgetPendingCalls();
 
     AbandonPool();
     std::free(loader.imageBuffer.exchange(nullptr));
