@@ -534,17 +534,12 @@ void cameraLost(Model &m)
     endUpdate(m);
 }
 
-// START OK first; then, of the steps, the furthest the chunk holds (replies
-// sent close together arrive as one chunk, and the flash is as far as the
-// last one says); then ERROR.
 Word decidingWord(const std::string &upperText)
 {
-    if (has(upperText, kWords[StartOk]))
-        return StartOk;
-    for (const Word step : {WriteOk, EraseOk, FileOk})
-        if (has(upperText, kWords[step]))
-            return step;
-    return has(upperText, kWords[Error]) ? Error : NoWord;
+    for (int k = 0; k < NoWord; ++k)
+        if (has(upperText, kWords[k]))
+            return static_cast<Word>(k);
+    return NoWord;
 }
 
 void judge(Model &m, int port, const std::string &chunk)

@@ -15,9 +15,8 @@
 //   - before a connection, a chunk holding "Bootloader v" is a banner:
 //     KWT6083 is looked for before RZ4417, and a banner naming neither is
 //     an unknown product; after it, every chunk is a reply;
-//   - a reply's deciding word is "START OK" when it holds it, else the
-//     furthest step it holds ("WRITE OK", then "ERASE OK", then "FILE OK"),
-//     else "ERROR" (letter case aside);
+//   - a reply's deciding word is the first found of "START OK", "FILE OK",
+//     "ERASE OK", "WRITE OK", "ERROR" (in that order, letter case aside);
 //   - the progress steps: FILE OK 1, ERASE OK 2, WRITE OK 3; the tick shows
 //     at each one-second mark from the connection only the latest step,
 //     and showing step 3 is success;

@@ -152,27 +152,17 @@ bool accepterStartOk(const char *chunk)
     return true;
 }
 
-// The furthest step a chunk reports. A camera that erases and programs
-// quickly sends "FILE OK", "ERASE OK" and "WRITE OK" close enough together
-// to arrive in one chunk: its flash is written, whatever word comes first.
-int etapeAnnoncee(const char *chunk)
-{
-    if (ContientMot(chunk, "WRITE OK"))
-        return kStepWritten;
-    if (ContientMot(chunk, "ERASE OK"))
-        return kStepErased;
-    if (ContientMot(chunk, "FILE OK"))
-        return kStepFileReceived;
-    return kStepNone;
-}
-
 void traiterReponse(const char *chunk)
 {
     if (ContientMot(chunk, "START OK")) {
         if (accepterStartOk(chunk))
             return;  // logged there, before the worker started
-    } else if (const int step = etapeAnnoncee(chunk); step != kStepNone) {
-        loader.reportedStep = step;
+    } else if (ContientMot(chunk, "FILE OK")) {
+        loader.reportedStep = kStepFileReceived;
+    } else if (ContientMot(chunk, "ERASE OK")) {
+        loader.reportedStep = kStepErased;
+    } else if (ContientMot(chunk, "WRITE OK")) {
+        loader.reportedStep = kStepWritten;
     } else if (ContientMot(chunk, "ERROR")) {
         loader.transferActive = 0;  // the worker stops after its current block
         if (loader.connectedPort != 0)  // the connected camera's own refusal

@@ -427,9 +427,6 @@ private slots:
                                               << "--allow-demo";
         QTest::newRow("demo package allowed") << "RZ4417" << "camera" << true << QStringList{"--allow-demo"} << 0
                                               << true << "success";
-        // FILE OK, ERASE OK and WRITE OK in one breath: one chunk, written.
-        QTest::newRow("three replies in one chunk") << "replies-together" << "camera" << false << QStringList() << 0
-                                                    << true << "success";
         QTest::newRow("dry run") << "KWT6083" << "camera" << false << QStringList{"-n"} << 0 << false
                                  << "would get image 1 of the package: version 2.05, 120000 bytes";
     }
@@ -443,11 +440,9 @@ private slots:
         QFETCH(bool, startHeard);
         QFETCH(QString, words);
         SimCameraOptions options = quickCamera();
-        options.product = camera == "slow-erase" || camera == "replies-together" ? "RZ4417" : camera.toStdString();
+        options.product = camera == "slow-erase" ? "RZ4417" : camera.toStdString();
         if (camera == "slow-erase")
             options.eraseSeconds = 60;
-        if (camera == "replies-together")
-            options.eraseSeconds = options.programSeconds = 0;
         SimCamera sim(options);
         QVERIFY(sim.start());
         const QString device = QString::fromStdString(sim.devicePath());
@@ -468,7 +463,7 @@ private slots:
         QCOMPARE(report.heardStart, startHeard);
         if (!startHeard)
             QCOMPARE(report.bytesReceived, uint64_t(0));
-        if (camera == "slow-erase" || camera == "replies-together")
+        if (camera == "slow-erase")
             QCOMPARE(report.bytesReceived, uint64_t(kImage0));
     }
 
