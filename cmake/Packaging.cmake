@@ -69,6 +69,9 @@ add_custom_command(OUTPUT ${generated}/changelog.gz
 list(APPEND compressed ${generated}/changelog.gz)
 add_custom_target(quorvel_compressed_docs ALL DEPENDS ${compressed})
 install(FILES ${generated}/changelog.gz ${packaging}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvel)
+# What quorvel-flash --json writes, for the scripts that read it.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/quorvel-flash-record.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvel)
 install(FILES ${packaging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME quorvel)
 

@@ -70,7 +70,7 @@ flash_seconds() {  # flash_seconds N: seconds for N cameras updated side by side
   start="$(date +%s.%N)"
   local flashes=""
   for device in "${devices[@]}"; do
-    "$build/tools/flash/quorvel-flash" --package "$build/src/vers.kq" --port "$device" --wait 30 --quiet \
+    "$build/tools/flash/quorvel-flash" --package "$build/src/vers.kq" --allow-demo --port "$device" --wait 30 --quiet \
       >/dev/null 2>&1 &
     flashes="$flashes $!"
   done

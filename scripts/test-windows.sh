@@ -176,9 +176,9 @@ lcode="$(linux_code --wait 4)"
 kill "$holder" 2>/dev/null || true
 wait "$holder" 2>/dev/null || true
 stop_cameras
-if [ "$code" = 3 ] && [ "$lcode" = 3 ] && grep -q "COM8 (COM8): in use by another program" "$work/busy.out" \
+if [ "$code" = 6 ] && [ "$lcode" = 6 ] && grep -q "COM8 (COM8): in use by another program" "$work/busy.out" \
    && grep -q "in use by" "$work/linux.out"; then
-  pass "busy port: \"$(grep -m1 "in use" "$work/busy.out" | tr -d '\r')\", exit 3 (no camera answered), 3 on Linux"
+  pass "busy port: \"$(grep -m1 "in use" "$work/busy.out" | tr -d '\r')\", exit 6 (the port cannot be used), 6 on Linux"
 else
   fail "busy port: exit $code under Wine, $lcode on Linux"
   sed 's/^/    /' "$work/busy.out" "$work/linux.out"
@@ -207,6 +207,21 @@ for n in 3 4 5; do
     sed 's/^/    /' "$work/three$n.out" "$work/cam$n.log"
   fi
 done
+
+# 5b. One command for two ports: quorvel-flash.exe starts a process of its
+# own per port (CreateProcess), each updates its camera, a summary at the end.
+echo "5b. two ports in one command"
+for n in 3 4; do camera "$n" --save-image "$work/pair$n.bin" || true; done
+code=0
+flash_exe --port COM3 --port COM4 --package "$package" --wait 30 >"$work/pair.out" 2>&1 || code=$?
+stop_cameras
+if [ "$code" = 0 ] && cmp -s "$work/pair3.bin" "$work/image0" && cmp -s "$work/pair4.bin" "$work/image0" \
+   && grep -q "ports: 2 cameras, 2 updated, 0 failed" "$work/pair.out" && grep -q "^\[COM4\] quorvel-flash: success" "$work/pair.out"; then
+  pass "two ports in one command: exit 0, both cameras took the image exact to the byte"
+else
+  fail "two ports in one command: exit $code"
+  sed 's/^/    /' "$work/pair.out"
+fi
 
 # 6. quorvel-pack.exe: create makes the same bytes as on Linux, inspect
 # reads it the same way.

@@ -11,6 +11,8 @@ namespace {
 // Read on every call from any thread; switched only while no port is open.
 // nullptr: the operating system's.
 std::atomic<const SerialBackend *> activeBackend{nullptr};
+// ComHoldWrites: a dry run's writes go nowhere.
+std::atomic<bool> writesHeld{false};
 
 const SerialBackend &active()
 {
@@ -48,7 +50,13 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventChar,
 
 int GetInQLen(int port) { return active().getInQLen(port); }
 int ComRdByte(int port) { return active().comRdByte(port); }
-int ComWrt(int port, const char *buffer, int count) { return active().comWrt(port, buffer, count); }
+int ComWrt(int port, const char *buffer, int count)
+{
+    if (writesHeld.load(std::memory_order_relaxed) && count >= 0)
+        return count;
+    return active().comWrt(port, buffer, count);
+}
+void ComHoldWrites(bool held) { writesHeld.store(held, std::memory_order_relaxed); }
 int ComErrno(int port) { return active().comErrno(port); }
 const char *ComDevicePath(int port) { return active().comDevicePath(port); }
 void ComInjectShortWrite(int port, int maxBytes) { active().comInjectShortWrite(port, maxBytes); }

@@ -103,6 +103,11 @@ int ComWrt(int port, const char *buffer, int count);
 int CancelComWrite(int port);
 int ComErrno(int port);                        // errno of the last system error on the port, 0 if none
 
+// A dry run: while held (on true), every ComWrt on every port answers as if
+// the line had taken all its bytes and sends none of them; the program's
+// dialogue runs as it would and nothing reaches a device. Any thread.
+void ComHoldWrites(bool held);
+
 // The device the port is open on, else the one its COM number maps to now
 // ("" if none). For messages and tests. The text stays valid until the
 // calling thread's next ComDevicePath.

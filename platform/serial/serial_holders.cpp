@@ -80,14 +80,54 @@ bool namesPtyMaster(const char *text, std::size_t length)
     return length >= 5 && std::string::traits_type::compare(text + length - 5, "/ptmx", 5) == 0;
 }
 
-// Does the open file behind `fdPath` (its link text matched) really lie on
-// the device? Only such files are ever stat'ed.
-bool isDevice(const std::string &fdPath, dev_t rdev)
+// Where an open file lies, as the kernel keeps it with the open file: its
+// mount's id and its inode number, from an fdinfo file ("mnt_id:", "ino:").
+// Reading it never reaches the file's own file system, so a file of a dead
+// network or FUSE mount cannot hold the scan up. ino is 0 when the kernel
+// does not say it (before Linux 5.14).
+struct OpenFileId {
+    int mountId = -1;
+    unsigned long long inode = 0;
+};
+
+OpenFileId readOpenFileId(const std::string &fdinfoPath)
+{
+    OpenFileId id;
+    std::ifstream info(fdinfoPath);
+    std::string line;
+    while (std::getline(info, line)) {
+        if (line.compare(0, 7, "mnt_id:") == 0)
+            id.mountId = std::atoi(line.c_str() + 7);
+        else if (line.compare(0, 4, "ino:") == 0)
+            id.inode = std::strtoull(line.c_str() + 4, nullptr, 10);
+    }
+    return id;
+}
+
+// The device's own node as this process sees it: opened without being
+// opened for reading or writing (O_PATH), and looked up in our own fdinfo.
+OpenFileId deviceNodeId(const std::string &device)
+{
+    const int fd = ::open(device.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const OpenFileId id = readOpenFileId("/proc/self/fdinfo/" + std::to_string(fd));
+    ::close(fd);
+    return id;
+}
+
+// Is the open file behind `fdPath` (its link text matched) the device's
+// node? Judged by its mount and inode as the kernel records them
+// (`fdinfoPath`), compared with the device node's: the file itself is never
+// looked at.
+bool isDevice(const std::string &fdPath, const std::string &fdinfoPath, const OpenFileId &node)
 {
     if (const platform::HolderStatObserver observer = statObserver.load())
         observer(fdPath.c_str());
-    struct stat target {};
-    return ::stat(fdPath.c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == rdev;
+    const OpenFileId file = readOpenFileId(fdinfoPath);
+    if (file.mountId < 0 || file.mountId != node.mountId)
+        return false;  // another mount, perhaps one of another namespace: not this node
+    return node.inode == 0 || file.inode == 0 || file.inode == node.inode;
 }
 
 } // namespace
@@ -108,6 +148,9 @@ std::vector<DeviceHolder> findDeviceHolders(const std::string &device, const std
         ? static_cast<int>((major(node.st_rdev) - kPtySlaveMajorFirst) * 256 + minor(node.st_rdev))
         : -1;
     const std::string self = std::to_string(::getpid());
+    const OpenFileId nodeId = deviceNodeId(device);
+    if (nodeId.mountId < 0)
+        return holders;  // without our own fdinfo no open file can be matched
 
     DIR *processes = ::opendir(procDir.c_str());
     if (!processes)
@@ -128,7 +171,8 @@ std::vector<DeviceHolder> findDeviceHolders(const std::string &device, const std
             if (!allDigits(fd->d_name) || !linkText(::dirfd(fds), fd->d_name, text, &length))
                 continue;
             if (sameText(text, length, canonical) || sameText(text, length, device)) {
-                holds = holds || isDevice(fdDir + "/" + fd->d_name, node.st_rdev);
+                holds = holds
+                        || isDevice(fdDir + "/" + fd->d_name, procDir + "/" + pid + "/fdinfo/" + fd->d_name, nodeId);
             } else if (ptySlave && namesPtyMaster(text, length)
                        && masterIndex(procDir, pid, fd->d_name) == ptyIndex) {
                 farEnd = true;
@@ -211,13 +255,11 @@ int probeSerialDevice(const std::string &device, std::vector<DeviceHolder> *hold
     std::vector<DeviceHolder> seen = findDeviceHolders(device);
     if (holders)
         *holders = seen;
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
+    int fd = -1;
+    if (const int error = openSerialNode(device, &fd); error != 0)
+        return error;
     int result = 0;
-    if (!::isatty(fd))
-        result = ENOTTY;
-    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         result = errno == EWOULDBLOCK ? EWOULDBLOCK : errno;
     else if (!seen.empty())
         result = EBUSY;

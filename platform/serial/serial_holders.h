@@ -23,11 +23,14 @@ struct DeviceHolder {
 // Each open file is judged by its link text (readlink of <pid>/fd/<n>),
 // which the kernel keeps with the open file: reading it never reaches the
 // file's own file system. Only a file whose text is the device's path or
-// its canonical path is looked at further (stat, to compare device
-// numbers). A stat of every open file would hang, uninterruptibly and for
-// good, on a file of a dead network or FUSE mount held by any process.
-// A holder that named the device otherwise in its own mount namespace (a
-// container's /dev) is not seen; TIOCEXCL and the lock still keep it out.
+// its canonical path is looked at further, and then only in what the kernel
+// records of the open file (<pid>/fdinfo/<n>: its mount id and inode),
+// compared with the device node's own. No file of another process is ever
+// stat'ed: a stat would hang, uninterruptibly and for good, on a file of a
+// dead network or FUSE mount, even one of another mount namespace whose
+// path text happens to be the device's.
+// A holder that reached the device through another mount (a container's
+// /dev) is not seen; TIOCEXCL and the lock still keep it out.
 std::vector<DeviceHolder> findDeviceHolders(const std::string &device,
                                             const std::string &procDir = "/proc");
 
@@ -52,6 +55,17 @@ void observeHolderStats(HolderStatObserver observer);
 // joining a group would not help (the node is not group read-write, or its
 // group is root's) or the node is unknown.
 std::string deviceGroup(const std::string &device);
+
+// Opens the serial device `device` for reading and writing (non-blocking,
+// never as the controlling terminal, close-on-exec), but only when it is a
+// character device of the tty kind: the node is first taken without being
+// opened (O_PATH), checked, and then that very node is opened through
+// /proc/self/fd, so a node swapped at the path in between is never opened.
+// Anything else (a watchdog, /dev/zero, a disk) is never opened read-write.
+// Returns 0 with the descriptor in *fd (the caller closes it), or an errno:
+// ENOTTY for what is no serial device, else the open's own (ENOENT, EACCES,
+// EBUSY...).
+int openSerialNode(const std::string &device, int *fd);
 
 // What opening `device` the way the serial service does would find, without
 // keeping it: 0 when it could be used, else the errno of the refusal (EACCES,

@@ -395,18 +395,18 @@ int openExclusive(Port &p, const std::string &device, int ownPort)
         return injectedRefusal(p, device);
     if (ownPort != 0)
         return refuse(p, kComBusy, EBUSY, device, {}, ownPort);
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
+    // Never opened read-write unless it is a terminal: a plain file,
+    // /dev/zero or a watchdog node is no serial port (opening a watchdog
+    // would arm it).
+    int fd = -1;
+    if (const int error = platform::openSerialNode(device, &fd); error != 0) {
+        if (error == ENOTTY)
+            return refuse(p, kComNoDevice, ENOTTY, device);
         if (error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR)
             return refuse(p, kComNoDevice, error, "");
         if (error == EBUSY)  // TIOCEXCL of another program
             return refuseHeld(p, error, device);
         return refuse(p, kComSystemError, error, device);
-    }
-    if (!::isatty(fd)) {  // a plain file or /dev/null is no serial port
-        ::close(fd);
-        return refuse(p, kComNoDevice, ENOTTY, "");
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;

@@ -1,6 +1,8 @@
 // quorvel-flash end to end: the built program against simulated cameras on
 // pseudo-terminals, each outcome's exit code, what the camera heard, and
 // what the program printed.
+#include "fake_device.h"
+#include "holder_process.h"
 #include "package_file.h"
 #include "simcam.h"
 
@@ -12,8 +14,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -32,7 +36,7 @@ SimCameraOptions quickCamera()
 }
 
 struct Run {
-    int code = -1;
+    int code = -1;  // 128 + the signal for a process that a signal ended
     QByteArray out;
     QByteArray err;
     double seconds = 0;
@@ -45,6 +49,7 @@ class FlashE2eTest : public QObject {
 
     QTemporaryDir dir;
     QString package;
+    QString demoPackage;
     QByteArray image0 = randomImage(kImage0, 7);
     QByteArray image1 = randomImage(kImage1, 8);
 
@@ -63,7 +68,8 @@ class FlashE2eTest : public QObject {
             flash.kill();
             flash.waitForFinished(2000);
         }
-        run.code = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : -1;
+        // QProcess gives the signal as the code of a process a signal ended.
+        run.code = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : 128 + flash.exitCode();
         run.out = flash.readAllStandardOutput();
         run.err = flash.readAllStandardError();
         return run;
@@ -86,7 +92,9 @@ private slots:
         QVERIFY(dir.isValid());
         package = dir.filePath("vers.kq");
         const QByteArray header = "1.5 " + QByteArray::number(kImage0) + " 2.05 " + QByteArray::number(kImage1) + "\n";
-        QVERIFY(writeDemoPackage(package, header, image0 + image1));
+        QVERIFY(writePackage(package, header, image0 + image1));
+        demoPackage = dir.filePath("demo.kq");
+        QVERIFY(writeDemoPackage(demoPackage, header, image0 + image1));
     }
 
     void successWritesTheImage_data()
@@ -125,7 +133,8 @@ private slots:
                  product == "RZ4417" ? image0 : image1);
         QVERIFY(report.verdict.rfind("OK", 0) == 0);
         QVERIFY(run.out.contains("\nOperation successful!\n"));
-        QVERIFY(run.out.contains("quorvel-flash: success COM1"));
+        // A pseudo-terminal has no COM label of the machine's: the device names it.
+        QVERIFY(run.out.contains("quorvel-flash: success " + QByteArray::fromStdString(camera.devicePath())));
         // Not a terminal: a progress line at each tenth, the last at 100 %.
         QCOMPARE(run.err.count(" %  "), 10);
         QVERIFY(run.err.contains("100 %"));
@@ -199,20 +208,25 @@ private slots:
         QVERIFY(camera.start());
         const Run run = flashOnce({"--package", package, "--port", QString::fromStdString(camera.devicePath()),
                                    "--wait", "2"});
-        QCOMPARE(run.code, 3);
+        QCOMPARE(run.code, refusals > 0 ? 5 : 3);
         QVERIFY(run.seconds >= 1.9);
         const SimCameraReport report = camera.report(false);
         QVERIFY(!report.heardStart);
         QCOMPARE(run.out.count("This product is unknown"), refusals);
         const QByteArray firstLine = banner.trimmed().split("\r\n").first().toUtf8();
         QVERIFY(run.out.count(firstLine) >= 2);  // heard again after a refusal
-        QVERIFY(run.out.contains("no-camera"));
+        // When the wait ends, an unknown product seen on the port is the reason.
+        QVERIFY(run.out.contains(refusals > 0 ? "unknown-product" : "no-camera"));
     }
 
     void noCameraWithinWait()
     {
         const Run run = flashOnce({"--package", package, "--port", dir.filePath("no-such-tty"), "--wait", "0.5"});
-        QCOMPARE(run.code, 3);
+        QCOMPARE(run.code, 6);  // the port named was never there
+        FakeDevice silent;
+        QVERIFY(silent.valid());
+        const Run quiet = flashOnce({"--package", package, "--port", silent.path, "--wait", "0.5"});
+        QCOMPARE(quiet.code, 3);
     }
 
     void refusedPackageSendsNothing_data()
@@ -256,7 +270,7 @@ private slots:
         }
         const Run help = flashOnce({"--help"});
         QCOMPARE(help.code, 0);
-        QVERIFY(help.out.contains("130  interrupted"));
+        QVERIFY(help.out.contains("8    interrupted after the whole image was sent"));
     }
 
     // Ctrl-C (or SIGTERM) acts as Stop: the worker leaves after its block,
@@ -266,6 +280,7 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGINT") << SIGINT;
         QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
     }
     void interruptStopsAfterOneBlock()
     {
@@ -279,7 +294,10 @@ private slots:
         QVERIFY(camera.waitFor([](const SimCameraReport &r) { return r.bytesReceived > 60000; }, 20s));
         ::kill(flash.processId(), signal);
         const Run run = finish(flash);
-        QCOMPARE(run.code, 130);
+        // Stopped as Stop stops, then ended by the signal itself, as the
+        // shell expects (a loop that runs the program stops with it).
+        QCOMPARE(flash.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(run.code, 128 + signal);
 
         qint64 before = -1, after = -1, sent = -1;
         bool portOpen = true;
@@ -387,6 +405,185 @@ private slots:
             QCOMPARE(QByteArray(reinterpret_cast<const char *>(report.image.data()), int(report.image.size())),
                      i == 1 ? image1 : image0);
         }
+    }
+
+    // What a line branches on: each way an update ends early, its exit code,
+    // how soon, and what the camera heard (START, the image) meanwhile.
+    void lineExitCodes_data()
+    {
+        QTest::addColumn<QString>("camera");     // the product, or "slow-erase": an erase that never ends
+        QTest::addColumn<QString>("port");       // "camera", "held" (by another program), "file" (no serial port)
+        QTest::addColumn<bool>("demo");          // a demo package
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("startHeard");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("unknown product, port named") << "XYZ999" << "camera" << false << QStringList() << 5 << false
+                                                     << "unknown-product";
+        QTest::newRow("port held by another program") << "RZ4417" << "held" << false << QStringList() << 6 << false
+                                                      << "busy, held by";
+        QTest::newRow("path is no serial port") << "RZ4417" << "file" << false << QStringList() << 6 << false
+                                                << "not a serial port";
+        QTest::newRow("camera hangs in its erase") << "slow-erase" << "camera" << false
+                                                   << QStringList{"--timeout", "1"} << 7 << true << "keep it powered";
+        QTest::newRow("demo package refused") << "RZ4417" << "camera" << true << QStringList() << 2 << false
+                                              << "--allow-demo";
+        QTest::newRow("demo package allowed") << "RZ4417" << "camera" << true << QStringList{"--allow-demo"} << 0
+                                              << true << "success";
+        QTest::newRow("dry run") << "KWT6083" << "camera" << false << QStringList{"-n"} << 0 << false
+                                 << "would get image 1 of the package: version 2.05, 120000 bytes";
+    }
+    void lineExitCodes()
+    {
+        QFETCH(QString, camera);
+        QFETCH(QString, port);
+        QFETCH(bool, demo);
+        QFETCH(QStringList, extra);
+        QFETCH(int, code);
+        QFETCH(bool, startHeard);
+        QFETCH(QString, words);
+        SimCameraOptions options = quickCamera();
+        options.product = camera == "slow-erase" ? "RZ4417" : camera.toStdString();
+        if (camera == "slow-erase")
+            options.eraseSeconds = 60;
+        SimCamera sim(options);
+        QVERIFY(sim.start());
+        const QString device = QString::fromStdString(sim.devicePath());
+        std::unique_ptr<HolderProcess> holder;
+        if (port == "held") {
+            holder = std::make_unique<HolderProcess>(sim.devicePath(), "serialmon");
+            QVERIFY(holder->holding());
+        }
+        const Run run = flashOnce(QStringList{"--package", demo ? demoPackage : package, "--port",
+                                              port == "file" ? package : device}
+                                  + extra);
+        holder.reset();
+        QCOMPARE(run.code, code);
+        QVERIFY2(run.out.contains(words.toUtf8()), run.out.constData());
+        QVERIFY2(run.seconds < 8, qPrintable(QString::number(run.seconds)));  // at once, not after a wait
+        std::this_thread::sleep_for(200ms);
+        const SimCameraReport report = sim.report(false);
+        QCOMPARE(report.heardStart, startHeard);
+        if (!startHeard)
+            QCOMPARE(report.bytesReceived, uint64_t(0));
+        if (camera == "slow-erase")
+            QCOMPARE(report.bytesReceived, uint64_t(kImage0));
+    }
+
+    // Ctrl-C once the whole image is in the camera: nothing is left to
+    // stop; the operator is told the camera writes its flash and must stay
+    // powered, and the exit code says so.
+    void interruptWhileTheCameraFlashes()
+    {
+        SimCameraOptions options = quickCamera();
+        options.eraseSeconds = 60;
+        SimCamera camera(options);
+        QVERIFY(camera.start());
+        QProcess flash;
+        startFlash(flash, {"--package", package, "--port", QString::fromStdString(camera.devicePath())});
+        QVERIFY(camera.waitForSent("FILE OK", 20s));
+        ::kill(flash.processId(), SIGINT);
+        const Run run = finish(flash);
+        QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.code, 8);
+        QVERIFY(run.out.contains("the camera is now writing its flash. Keep it powered until it restarts."));
+    }
+
+    // A reader that goes away or a full disk never stops an update: the
+    // camera gets its image, the exit code is its verdict, and the loss of
+    // the output is said on standard error.
+    void lostOutputKeepsTheUpdate_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("reader gone") << "closed" << "standard output: Broken pipe";
+        QTest::newRow("disk full") << "/dev/full" << "standard output: No space left on device";
+    }
+    void lostOutputKeepsTheUpdate()
+    {
+        QFETCH(QString, output);
+        QFETCH(QString, words);
+        SimCamera camera(quickCamera());
+        QVERIFY(camera.start());
+        QProcess flash;
+        if (output == "closed") {
+            // As `| head -0` leaves it: a pipe nobody reads any more.
+            flash.setChildProcessModifier([] {
+                int ends[2];
+                if (::pipe(ends) == 0) {
+                    ::close(ends[0]);
+                    ::dup2(ends[1], STDOUT_FILENO);
+                }
+            });
+        } else {
+            flash.setStandardOutputFile(output);
+        }
+        startFlash(flash, {"--package", package, "--port", QString::fromStdString(camera.devicePath())});
+        const Run run = finish(flash);
+        QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.code, 0);
+        QVERIFY2(run.err.contains(words.toUtf8()), run.err.constData());
+        QVERIFY(camera.waitForFinished(10s));
+        QCOMPARE(camera.report(false).bytesReceived, uint64_t(kImage0));
+    }
+
+    // Several --port in one command: each port its own update, side by
+    // side, every line saying whose it is.
+    void severalPortsSideBySide()
+    {
+        std::vector<std::unique_ptr<SimCamera>> cameras;
+        QStringList arguments{"--package", package};
+        for (const char *product : {"RZ4417", "KWT6083"}) {
+            SimCameraOptions options = quickCamera();
+            options.product = product;
+            cameras.push_back(std::make_unique<SimCamera>(options));
+            QVERIFY(cameras.back()->start());
+            arguments << "--port" << QString::fromStdString(cameras.back()->devicePath());
+        }
+        const Run run = flashOnce(arguments);
+        QCOMPARE(run.code, 0);
+        for (const auto &camera : cameras) {
+            QVERIFY(camera->waitForFinished(10s));
+            QCOMPARE(camera->report(false).verdict, std::string("OK"));
+            const QByteArray prefix = "[" + QByteArray::fromStdString(camera->devicePath()) + "] quorvel-flash: success";
+            QVERIFY2(run.out.contains(prefix), run.out.constData());
+        }
+        QVERIFY(run.out.contains("ports: 2 cameras, 2 updated, 0 failed"));
+    }
+
+    // A station: three cameras plugged in one after another, the first left
+    // plugged in and announcing again after its update, then a fourth that
+    // fails. Each is updated once; the summary counts them by outcome.
+    void stationUpdatesEachCameraOnce()
+    {
+        QStringList links;
+        QString list;
+        for (int n = 1; n <= 4; ++n) {
+            links << dir.filePath(QString("station-cam%1").arg(n));
+            list += QString("%1%2=%3").arg(n == 1 ? "" : ",").arg(n).arg(links.last());
+        }
+        QProcess flash;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QUORVEL_COM_PORTS", list);
+        flash.setProcessEnvironment(environment);
+        startFlash(flash, {"--package", package, "--station", "--count", "4"});
+        std::vector<std::unique_ptr<SimCamera>> cameras;
+        for (int n = 0; n < 4; ++n) {
+            SimCameraOptions options = quickCamera();
+            options.symlinkPath = links[n].toStdString();
+            options.repeat = n == 0;  // reboots into its bootloader, still plugged in
+            if (n == 3)
+                options.errorAfterBytes = 50000;
+            cameras.push_back(std::make_unique<SimCamera>(options));
+            QVERIFY(cameras.back()->start());
+            QVERIFY(cameras.back()->waitFor([](const SimCameraReport &r) { return r.updatesFinished >= 1; }, 20s));
+        }
+        const Run run = finish(flash);
+        QCOMPARE(run.code, 1);  // one camera failed
+        QVERIFY2(run.out.contains("station: 4 cameras, 3 updated, 1 failed (failed: 1)"), run.out.constData());
+        QCOMPARE(cameras[0]->report(false).updatesFinished, 1u);  // announced again, never updated again
+        for (int n = 1; n <= 4; ++n)
+            QVERIFY(run.out.contains(QString("[COM%1] quorvel-flash: %2").arg(n).arg(n == 4 ? "failed" : "success").toUtf8()));
     }
 };
 

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -43,6 +44,36 @@ private slots:
         QCOMPARE(visibleLine("\xc2\x9b" "31m"), std::string("\\xc2\\x9b31m"));  // C1 CSI
         QCOMPARE(visibleLine("caf\xc3\xa9"), std::string("caf\xc3\xa9"));
         QCOMPARE(visibleLine(std::string("a\0b", 3)), std::string("a\\x00b"));
+        // Characters that reorder a line on screen: "KWT6083" must not be
+        // shown where "3806TWK" was sent.
+        QCOMPARE(visibleLine("\xe2\x80\xae" "3806TWK"), std::string("\\u{202e}3806TWK"));
+        QCOMPARE(visibleLine("a\xe2\x81\xa6" "b\xe2\x81\xa9\xe2\x80\x8f"), std::string("a\\u{2066}b\\u{2069}\\u{200f}"));
+    }
+
+    // A camera that never ends a line: printed in bounded pieces, nothing lost.
+    void textWithoutLineEndsIsBounded()
+    {
+        std::FILE *out = std::tmpfile();
+        std::string sent;
+        {
+            Reporter reporter(ReportMode::Plain, out, stderr, false, fakeClock);
+            for (int i = 0; i < 3000; ++i) {
+                const std::string piece = "0123456789\xc3\xa9";  // a two-byte letter, never cut in two
+                sent += piece;
+                reporter.logAppended(piece);
+            }
+            reporter.finish();
+        }
+        const std::string printed = readAll(out);
+        std::string joined;
+        std::size_t longest = 0;
+        for (std::size_t start = 0, end; (end = printed.find('\n', start)) != std::string::npos; start = end + 1) {
+            longest = std::max(longest, end - start);
+            joined += printed.substr(start, end - start);
+        }
+        QVERIFY(longest <= kLongestLogLine);
+        QCOMPARE(joined, sent);
+        std::fclose(out);
     }
 
     void logIsPrintedByWholeLines()

@@ -7,7 +7,10 @@
 
 #include "ui_queue.h"
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include <windows.h>
 
@@ -30,4 +33,35 @@ bool watchInterrupts(std::function<void(int signal)> callback)
 {
     onInterrupt = std::move(callback);
     return ::SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
+}
+
+void endBySignal(int signal)
+{
+    std::fflush(nullptr);
+    std::_Exit(128 + signal);  // no signal ends a Windows process: the shell's number for it
+}
+
+namespace {
+
+std::atomic<int> noted{0};
+
+BOOL WINAPI onNotedConsoleEvent(DWORD event)
+{
+    int expected = 0;
+    noted.compare_exchange_strong(expected, event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+    if (event == CTRL_CLOSE_EVENT)
+        ::Sleep(4000);  // the station's processes stop meanwhile
+    return TRUE;
+}
+
+} // namespace
+
+bool noteInterrupts()
+{
+    return ::SetConsoleCtrlHandler(onNotedConsoleEvent, TRUE) != 0;
+}
+
+int takeInterrupt()
+{
+    return noted.exchange(0);
 }

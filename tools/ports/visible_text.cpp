@@ -44,6 +44,15 @@ std::size_t utf8Sequence(const std::string &text, std::size_t at, unsigned *code
     return length;
 }
 
+// The characters that reorder the text around them on screen: a USB string
+// or a banner holding one could make a line read as something else
+// ("KWT6083" shown where "3806TWK" was sent).
+bool reordersText(unsigned codePoint)
+{
+    return codePoint == 0x061c || codePoint == 0x200e || codePoint == 0x200f
+           || (codePoint >= 0x202a && codePoint <= 0x202e) || (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
 } // namespace
 
 std::string visibleText(const std::string &text)
@@ -69,6 +78,11 @@ std::string visibleText(const std::string &text)
                 for (std::size_t i = 0; i < bad; ++i)
                     escapeByte(out, static_cast<unsigned char>(text[at + i]));
                 at += bad;
+            } else if (reordersText(codePoint)) {
+                char text[16];
+                std::snprintf(text, sizeof text, "\\u{%04x}", codePoint);
+                out += text;
+                at += length;
             } else {
                 out.append(text, at, length);
                 at += length;

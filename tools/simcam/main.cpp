@@ -282,7 +282,8 @@ int main(int argc, char **argv)
     if (!saveImage.empty()) {
         const std::vector<uint8_t> image = camera.report(true).image;
         std::FILE *file = std::fopen(saveImage.c_str(), "wb");
-        const bool saved = file && std::fwrite(image.data(), 1, image.size(), file) == image.size();
+        // No image taken (the update never got that far): an empty file.
+        const bool saved = file && (image.empty() || std::fwrite(image.data(), 1, image.size(), file) == image.size());
         if (!file || std::fclose(file) != 0 || !saved) {
             std::fprintf(stderr, "quorvel-simcam: cannot write %s\n", saveImage.c_str());
             return 1;
