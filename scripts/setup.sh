@@ -12,6 +12,7 @@ packages=(
   locales
   clang-14 libclang-rt-14-dev libx11-dev
   nlohmann-json3-dev
+  libgcrypt20-dev
 )
 
 missing=()

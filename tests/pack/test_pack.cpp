@@ -115,19 +115,23 @@ private slots:
         QCOMPARE(run.exitCode, 0);
 
         const QByteArray header = QString("%1 %2 %3 %4\n").arg(version0).arg(size0).arg(version1).arg(size1).toLatin1();
-        const QByteArray marker = demo ? kDemoMarkerLine : QByteArray();
-        QCOMPARE(contents(path("vers.kq")), header + images[0] + images[1] + marker);
+        const QByteArray written = contents(path("vers.kq"));
+        const QByteArray body = header + images[0] + images[1];
+        QCOMPARE(written.left(body.size()), body);
+        const QByteArray trailer = written.mid(body.size());
+        QCOMPARE(trailer.isEmpty(), !demo);  // the demo signature trailer, and nothing without --demo
         QCOMPARE(QFile(path("vers.kq")).permissions(),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup
                      | QFile::ReadOther);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // no temporary left
         loadAsQuorvel(path("vers.kq"), images);
+        QCOMPARE(PackageIsDemo(), demo);
 
         const Run inspect = pack({"inspect", path("vers.kq")});
         QCOMPARE(inspect.exitCode, 0);
         QVERIFY2(inspect.out.contains("sent to the camera: " + cameraHeader(images[0])), qPrintable(inspect.out));
         QVERIFY(inspect.out.contains("sent to the camera: " + cameraHeader(images[1])));
-        QVERIFY(inspect.out.contains(QString("%1 bytes trail").arg(marker.size())));
+        QVERIFY(inspect.out.contains(QString("%1 bytes trail").arg(trailer.size())));
         QCOMPARE(inspect.out.contains("demo package: random images, never for a real camera"), demo);
     }
 
@@ -230,9 +234,9 @@ private slots:
             << QStringList{"with no line feed in the first 4096 bytes", "header NOT READABLE", "never ends"};
         QTest::newRow("letter glued to a size") << QByteArray("1.5 700 2.05 300x\n") + image0 + image1 << 1
                                                 << QStringList{"header NOT READABLE", "was not read"};
-        QTest::newRow("demo package") << QByteArray("1.5 700 2.05 300\n") + image0 + image1 + kDemoMarkerLine << 0
-                                      << QStringList{"demo package: random images, never for a real camera",
-                                                     QString("%1 bytes trail").arg(kDemoMarkerLine.size())};
+        QTest::newRow("a demo line is no signature")
+            << QByteArray("1.5 700 2.05 300\n") + image0 + image1 + kDemoMarkerLine << 0
+            << QStringList{"signature: none read", QString("%1 bytes trail").arg(kDemoMarkerLine.size())};
     }
     void inspect()
     {

@@ -14,6 +14,7 @@
 #include "platform.h"
 #include "serial_ports_map.h"
 #include "startup.h"
+#include "trust.h"
 #include "ui_constants.h"
 
 #include "interrupt.h"
@@ -349,6 +350,11 @@ int checkPackage(const std::string &packagePath, std::string *reason, uint32_t c
         return kExitRefused;
     }
     LectureEntete();
+    // Unsigned, untrusted, altered or demo, in a build that trusts a key.
+    if (const std::string refusal = RefusPackage(loader.language); !refusal.empty()) {
+        *reason = packagePath + ": " + refusal;
+        return kExitRefused;
+    }
     bool whole = loader.packageHeaderRead != 0;
     // Each image as the loader loads it for its camera (its size selected
     // first, as the banner selects it).
@@ -399,7 +405,18 @@ int runUpdate(int argc, char **argv, const FlashOptions &options, const std::str
         images.push_back({{"version", loader.packageVersions[index]},
                           {"size", static_cast<long long>(loader.packageSizes[index])},
                           {"checksum", hex8(checksums[index])}});
-    reporter.event("package", {{"path", visibleLine(packagePath)}, {"images", images}});
+    reporter.event("package", {{"path", visibleLine(packagePath)}, {"images", images},
+                               {"signer", loader.packageSigner},
+                               {"kind", loader.packageSigner[0] ? (PackageIsDemo() ? "demo" : "release") : ""},
+                               {"signature", SignaturesVerifiees() ? "verified" : "not-checked"}});
+    // What the window logs at start-up about the trust.
+    for (const std::string &ignored : IgnoredKeys()) {
+        char line[600];
+        std::snprintf(line, sizeof line, Msg(MSG_KEY_IGNORED, loader.language), ignored.c_str());
+        reporter.logAppended(line);
+    }
+    if (!SignaturesVerifiees())
+        reporter.logAppended(Msg(MSG_SIGNATURES_NOT_CHECKED, loader.language));
 
     double interval = 0.0;
     GetCtrlAttribute(panel, TIMER, ATTR_INTERVAL, &interval);
