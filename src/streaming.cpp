@@ -34,9 +34,12 @@ int EnvoiRS(void * /*functionData*/)
         const uint32_t sent = static_cast<uint32_t>(loader.bytesSent.load());
         if (count != static_cast<int>(length) || length < kBlockSize) {
             // A short write the loader did not ask for (Stop and "ERROR"
-            // clear transferActive first, and their verdict stands).
+            // clear transferActive first, and their verdict stands). On a
+            // line that hung up it is the camera's disconnection, whether or
+            // not the UI thread has seen the hang-up yet.
             if (count != static_cast<int>(length) && loader.transferActive)
-                DeciderIssue(UpdateOutcome::SendFailed);
+                DeciderIssue(GetInQLen(loader.connectedPort) == kComHangUp ? UpdateOutcome::Disconnected
+                                                                            : UpdateOutcome::SendFailed);
             loader.transferActive = 0;  // short write, or the last block
         } else {
             position += kBlockSize;
