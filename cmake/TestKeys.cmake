@@ -14,3 +14,5 @@ add_custom_command(OUTPUT ${QUORVEL_TEST_RELEASE_KEY} ${QUORVEL_TEST_RELEASE_PUB
   COMMENT "Test release key pair" VERBATIM)
 quorvel_key_table(quorvel_keys_test_release ${QUORVEL_TEST_RELEASE_PUB})
 add_custom_target(quorvel_test_release_key DEPENDS ${QUORVEL_TEST_RELEASE_KEY})
+# Built only for what links it (the tests and the package fuzzer).
+set_target_properties(quorvel_keys_test_release PROPERTIES EXCLUDE_FROM_ALL ON)
