@@ -6,6 +6,8 @@
 //   checksum    Checksum over 32 MiB vs memchr's read of the same bytes
 //   stall       the event loop's longest stall while a port talks without end
 //               at 115200 baud vs a bare loop's; Stop's time from click to closed
+//   stalledwrite  the same while the camera stops reading mid-image and then
+//               answers ERROR, and Stop's time while the worker's write waits
 //   linerate    image bytes/s to the simulated camera at 115200 baud vs 11,520
 //   idlecpu     CPU while scanning five silent ports vs the bare event loop
 //   logstream   memory and CPU of the window while a device streams hex digits
@@ -403,6 +405,122 @@ void benchStall()
     row("stop_chatty_port_ms", stopSeconds * 1000.0, "ms", "", 0.0, 0.0);
 }
 
+// A camera that stops reading mid-image: it announces itself, takes START,
+// the header and `taken` image bytes, then reads nothing more; `reply`, when
+// given, comes `replyAfter` seconds into the stall. A thread of this process
+// plays it on the pty's master.
+class StallingCamera {
+public:
+    StallingCamera(int master, long taken, const char *reply, double replyAfter)
+        : thread_([=] { run(master, taken, reply, replyAfter); })
+    {
+    }
+    ~StallingCamera()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    double stalledAt() const { return stalledAt_; }
+
+private:
+    // Reads what is there within `ms`; false once told to stop.
+    bool take(int master, std::string *into, int ms)
+    {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, ms) > 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0)
+                into->append(buffer, static_cast<size_t>(n));
+        }
+        return !stop_;
+    }
+    void say(int master, const char *text)
+    {
+        if (::write(master, text, std::strlen(text)) < 0)
+            std::perror("camera write");
+    }
+    void run(int master, long taken, const char *reply, double replyAfter)
+    {
+        std::string heard;
+        double banner = 0;
+        while (heard.find("START") == std::string::npos) {
+            if (now() - banner > 0.1) {
+                say(master, "\r\nBootloader v2.10 - RZ4417\r\n");
+                banner = now();
+            }
+            if (!take(master, &heard, 10))
+                return;
+        }
+        say(master, "START OK\r\n");
+        heard.clear();
+        while (static_cast<long>(heard.size()) < 16 + taken) {
+            if (!take(master, &heard, 10))
+                return;
+        }
+        stalledAt_ = now();
+        while (!stop_ && now() - stalledAt_ < replyAfter)
+            ::usleep(1000);
+        if (reply && !stop_)
+            say(master, reply);
+        while (!stop_)
+            ::usleep(1000);
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<double> stalledAt_{0.0};
+    std::thread thread_;
+};
+
+// The camera stops reading 32 KiB into a 1 MiB image (the line fills and the
+// worker's write waits) and says ERROR 0.3 s later: the event loop's longest
+// stall over the 1.5 s from the stall on. Then, with a camera that stays
+// silent, Stop clicked 0.3 s into the stall: its time from click to port closed.
+void benchStalledWrite()
+{
+    const std::string package = loader.packagePath;
+    loader.packagePath = package + ".large";
+    if (std::FILE *f = std::fopen(loader.packagePath.c_str(), "wb")) {
+        std::fputs("1.5 1048576 2.05 16\n", f);
+        for (int i = 0; i < 1048576 + 16; ++i)
+            std::fputc(i & 0x7F, f);
+        std::fclose(f);
+    }
+    LectureEntete();
+
+    double stall = 0.0, stopSeconds = 0.0;
+    for (int figure = 0; figure < 2; ++figure) {
+        freshLoader();
+        Pty pty;
+        pty.closeSlave();
+        StallingCamera camera(pty.master, 32768, figure == 0 ? "ERROR\r\n" : nullptr, 0.3);
+        listenTo(pty, "stalledwrite");
+        runEventsFor(10.0, [&] { return camera.stalledAt() > 0.0; });
+        if (camera.stalledAt() == 0.0) {
+            std::string logged;
+            GetCtrlVal(loader.panel, TEXTBOX, &logged);
+            std::fprintf(stderr, "stalledwrite: the update did not start; the log:\n%s\n", logged.c_str());
+            std::exit(1);
+        }
+        if (figure == 0) {
+            stall = longestStall(1.5);
+            Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+        } else {
+            runEventsFor(0.3);
+            const double click = now();
+            Transfert(loader.panel, STOP, EVENT_COMMIT, nullptr, 0, 0);
+            stopSeconds = now() - click;
+            if (GetInQLen(1) >= 0)
+                std::fprintf(stderr, "stalledwrite: COM1 still open after Stop\n");
+        }
+    }
+    std::remove(loader.packagePath.c_str());
+    loader.packagePath = package;
+    LectureEntete();
+    row("stall_camera_stops_reading_ms", stall * 1000.0, "ms", "", 0.0, 0.0);
+    row("stop_during_stalled_write_ms", stopSeconds * 1000.0, "ms", "", 0.0, 0.0);
+}
+
 // Hex digits without line ends for a long while (15 minutes unless
 // QUORVEL_BENCH_STREAM_SECONDS says otherwise), every chunk appended to the
 // window's log: memory and CPU over the last minute beside the first, and
@@ -530,7 +648,7 @@ int main(int argc, char **argv)
             figures.emplace_back(argv[i]);
     }
     if (figures.empty())
-        figures = {"checksum", "streaming", "stall", "idlecpu"};
+        figures = {"checksum", "streaming", "stall", "stalledwrite", "idlecpu"};
 
     // A package of two 64 KiB images in a folder of our own.
     char folder[] = "/tmp/quorvel-bench-XXXXXX";
@@ -562,6 +680,8 @@ int main(int argc, char **argv)
             benchStreaming();
         else if (f == "stall")
             benchStall();
+        else if (f == "stalledwrite")
+            benchStalledWrite();
         else if (f == "idlecpu")
             benchIdleCpu();
         else if (f == "logstream")

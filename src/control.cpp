@@ -150,6 +150,12 @@ void NommerControles(int panel)
 void AbandonPool()
 {
     if (loader.threadPool != 0) {
+        // A worker waiting on a line the camera no longer reads leaves now,
+        // not at its write's time-out: the update it served has ended.
+        if (loader.workerRunning && loader.connectedPort != 0) {
+            loader.transferActive = 0;
+            CancelComWrite(loader.connectedPort);
+        }
         CmtDiscardThreadPool(loader.threadPool);  // returns once the worker has returned
         loader.threadPool = 0;
     }

@@ -62,6 +62,11 @@ int InstallComHangUpCallback(int port, ComCallbackPtr callback, void *callbackDa
     return active().installComHangUpCallback(port, callback, callbackData);
 }
 
+int CancelComWrite(int port)
+{
+    return active().cancelComWrite(port);
+}
+
 int HoldComCallback(int port, int hold)
 {
     return active().holdComCallback(port, hold);

@@ -11,9 +11,10 @@
 // Threads: reads and writes (ComWrt, ComRdByte, GetInQLen, FlushInQ/OutQ)
 // may run on different threads on the same port at once, typically the
 // worker writing while the UI thread reads. Opening, closing, configuring
-// and installing callbacks belong to the UI thread; they wait for a read or
-// write in progress on that port (at most its time-out) and are never
-// concurrent with one.
+// and installing callbacks belong to the UI thread; they wait for a read in
+// progress on that port (at most its time-out) and for the system call of a
+// write, never for a write's wait on a full line, and are never concurrent
+// with either.
 //
 // A device that goes away while open (USB cable pulled) leaves the port
 // failed: its callback is no longer called, its hang-up callback (if any) is
@@ -95,6 +96,11 @@ int ComRdByte(int port);                       // 0..255, or a ComError (kComTim
 // reads the same port. Returns the count accepted within the time-out
 // (short on time-out) or a ComError when nothing could be written.
 int ComWrt(int port, const char *buffer, int count);
+// Ends a ComWrt waiting on the port at once, as its time-out would (it
+// returns what went out), and every later one until the port is closed or
+// opened again: the writer leaves now, whatever the line does. Any thread.
+// Returns 0, or kComNotOpen / kComArgumentError.
+int CancelComWrite(int port);
 int ComErrno(int port);                        // errno of the last system error on the port, 0 if none
 
 // The device the port is open on, else the one its COM number maps to now

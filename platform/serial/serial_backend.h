@@ -27,6 +27,7 @@ struct SerialBackend {
     int (*installComHangUpCallback)(int port, ComCallbackPtr callback, void *callbackData);
     void (*comInjectOpenError)(int port, int systemErrno, const char *holderProgram, int holderPid);
     int (*holdComCallback)(int port, int hold);
+    int (*cancelComWrite)(int port);
 };
 
 // The operating system's ports: POSIX termios (serial_posix.cpp) or the

@@ -27,6 +27,7 @@
 #include <string>
 #include <cstdint>
 #include <cstdio>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -60,6 +61,10 @@ struct Port {
     std::atomic<int> lastErrno{0};           // errno of the last system error, any thread
     std::atomic<int> shortWriteLimit{-1};    // test hook: bytes accepted per ComWrt, -1 = all
     std::atomic<bool> hangUpReported{false}; // the hang-up callback has run for this open
+    std::atomic<bool> writeCancelled{false}; // CancelComWrite: writes end at once until closed
+    std::atomic<unsigned> opening{0};        // counts opens and closes: a write that let go of
+                                             // the lock knows whether its descriptor is still the port's
+    int wakeFd = -1;                         // eventfd that ends a write's wait; made once, never closed
     ComOpenFailure failure{};                // why the last open did not open; UI thread
     // Test hook (UI thread): opens fail as if refused with this errno, 0 = real.
     int injectedErrno = 0;
@@ -277,6 +282,16 @@ int changeFlags(Port &p, tcflag_t termios::*field, tcflag_t flags, bool on)
 // 3. Open and close (UI thread)
 
 // Caller holds the exclusive lock.
+// Writes go out again after a CancelComWrite (close or reopen). Caller
+// holds the lock exclusive.
+void clearWriteCancel(Port &p)
+{
+    p.writeCancelled.store(false, std::memory_order_relaxed);
+    std::uint64_t pending = 0;
+    while (p.wakeFd >= 0 && ::read(p.wakeFd, &pending, sizeof pending) > 0) {
+    }
+}
+
 void releasePort(Port &p)
 {
     releaseNotifier(p);
@@ -289,6 +304,8 @@ void releasePort(Port &p)
     p.rdev = 0;
     p.hungUp.store(false, std::memory_order_relaxed);
     p.hangUpReported.store(false, std::memory_order_relaxed);
+    p.opening.fetch_add(1, std::memory_order_relaxed);
+    clearWriteCancel(p);
     p.hangUpCallback = nullptr;
     p.hangUpData = nullptr;
     p.callbackHeld = false;
@@ -428,6 +445,7 @@ int posixOpenComConfig(int port, const char *deviceName, long baudRate, int pari
 
     if (p.fd >= 0 && !p.hungUp.load(std::memory_order_relaxed) && p.device == device) {
         // Still open from an earlier scan: same descriptor, same callback.
+        clearWriteCancel(p);
         const int result = applyLineSettings(p, line);
         if (result != 0)
             releasePort(p);  // a result other than 0 always means "not open"
@@ -442,6 +460,8 @@ int posixOpenComConfig(int port, const char *deviceName, long baudRate, int pari
     if (fd < 0)
         return fd;
     struct stat node {};
+    if (p.wakeFd < 0)
+        p.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     p.fd = fd;
     p.device = device;
     p.rdev = ::fstat(fd, &node) == 0 ? node.st_rdev : 0;
@@ -627,35 +647,95 @@ int readByte(Port &p)
     }
 }
 
-// Writes `count` bytes (count > 0), honouring an injected short write.
-// Caller holds the lock.
-int writeBytes(Port &p, const char *buffer, int count)
+// Waits until `deadline` for room on `fd` or for CancelComWrite's wake on
+// `wakeFd`, without any lock. Returns the events of fd (0 on time-out or
+// when `fd` is -1), -1 on error (errno set), or kWoken.
+constexpr int kWoken = -2;
+int waitForRoomOrWake(int fd, int wakeFd, Clock::time_point deadline)
 {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+        timespec wait{0, 0};
+        if (left.count() > 0) {
+            wait.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+            wait.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+        }
+        pollfd entries[2] = {{wakeFd, POLLIN, 0}, {fd, POLLOUT, 0}};
+        const int ready = ::ppoll(entries, fd >= 0 ? 2 : 1, &wait, nullptr);
+        if (ready > 0)
+            return entries[0].revents != 0 ? kWoken : entries[1].revents;
+        if (ready == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+} // namespace
+
+// Writes `count` bytes (count > 0), honouring an injected short write. The
+// port's lock is held, shared, only around each write(): a full line is
+// waited for without it, on a duplicate of the descriptor, so that the UI
+// thread's receive, hold, close and Stop never wait behind a stalled camera.
+// CancelComWrite ends the wait at once. Returns what went out, or the code
+// that says why nothing did.
+int posixComWrt(int port, const char *buffer, int count)
+{
+    if (count < 0 || (count > 0 && !buffer) || !validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    Shared lock(p.lock);
+    if (const int state = usable(p))
+        return state;
+    if (count == 0)
+        return 0;
     const auto deadline = Clock::now()
         + std::chrono::nanoseconds(p.timeoutNs.load(std::memory_order_relaxed));
     const int limit = p.shortWriteLimit.load(std::memory_order_relaxed);
     const int accepted = limit >= 0 && limit < count ? limit : count;
+    const unsigned opening = p.opening.load(std::memory_order_relaxed);
+    const int wakeFd = p.wakeFd;
 
     int written = 0;
     int failure = kComTimeout;  // what to report when nothing at all went out
-    while (written < accepted) {
-        const ssize_t put = ::write(p.fd, buffer + written,
-                                    static_cast<std::size_t>(accepted - written));
-        if (put > 0) {
-            written += static_cast<int>(put);
-            continue;
+    int waitFd = -1;            // the duplicate waited on without the lock
+    for (;;) {
+        if (p.writeCancelled.load(std::memory_order_relaxed))
+            break;  // as a time-out: what went out counts
+        const bool stalled = written == accepted;  // only the injected stall is left
+        if (stalled && accepted == count)
+            break;
+        if (!stalled) {
+            const ssize_t put = ::write(p.fd, buffer + written,
+                                        static_cast<std::size_t>(accepted - written));
+            if (put > 0) {
+                written += static_cast<int>(put);
+                continue;
+            }
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put < 0 && errno != EAGAIN) {
+                failure = errno == EIO ? markHungUp(p, errno) : systemError(p, errno);
+                break;
+            }
+            if (waitFd < 0 && (waitFd = ::fcntl(p.fd, F_DUPFD_CLOEXEC, 0)) < 0) {
+                failure = systemError(p, errno);
+                break;
+            }
         }
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0 && errno != EAGAIN) {
-            failure = errno == EIO ? markHungUp(p, errno) : systemError(p, errno);
+        // The injected stall: the cable takes no more until the time-out.
+        lock.unlock();
+        const int events = waitForRoomOrWake(stalled ? -1 : waitFd, wakeFd, deadline);
+        const int waitErrno = errno;
+        lock.lock();
+        if (p.fd < 0 || p.opening.load(std::memory_order_relaxed) != opening) {
+            failure = kComNotOpen;  // closed meanwhile: the descriptor is no longer the port's
             break;
         }
-        const int events = waitForEvents(p.fd, POLLOUT, deadline);
-        if (events == 0)
-            break;  // time-out: report what went out
+        if (events == kWoken || events == 0 || stalled)
+            break;  // cancelled, or time-out: report what went out
         if (events < 0) {
-            failure = systemError(p, errno);
+            failure = systemError(p, waitErrno);
             break;
         }
         if ((events & POLLOUT) == 0) {  // POLLHUP/POLLERR alone
@@ -663,28 +743,32 @@ int writeBytes(Port &p, const char *buffer, int count)
             break;
         }
     }
-    if (written == accepted && accepted < count) {
-        // The injected stall: the cable takes no more until the time-out.
-        std::this_thread::sleep_until(deadline);
-    }
+    if (waitFd >= 0)
+        ::close(waitFd);
     return written > 0 ? written : failure;
 }
 
-} // namespace
+int posixCancelComWrite(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    Shared lock(p.lock);
+    if (p.fd < 0)
+        return kComNotOpen;
+    p.writeCancelled.store(true, std::memory_order_relaxed);
+    const std::uint64_t one = 1;
+    if (p.wakeFd >= 0 && ::write(p.wakeFd, &one, sizeof one) < 0) {
+        // Counter full: the writer is awake already.
+    }
+    return 0;
+}
 
 int posixComRdByte(int port)
 {
     return onUsablePort<Shared>(port, readByte);
 }
 
-int posixComWrt(int port, const char *buffer, int count)
-{
-    if (count < 0 || (count > 0 && !buffer))
-        return kComArgumentError;
-    return onUsablePort<Shared>(port, [&](Port &p) {
-        return count == 0 ? 0 : writeBytes(p, buffer, count);
-    });
-}
 
 // ---------------------------------------------------------------------------
 // 6. The receive callback and hang-up (UI thread)
@@ -829,6 +913,7 @@ const SerialBackend kPosixSerialBackend = {
     posixGetInQLen,     posixComRdByte,  posixComWrt,             posixComErrno,
     posixComDevicePath, posixComInjectShortWrite, posixGetComOpenFailure,
     posixInstallComHangUpCallback, posixComInjectOpenError, posixHoldComCallback,
+    posixCancelComWrite,
 };
 
 } // namespace

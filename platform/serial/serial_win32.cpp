@@ -85,6 +85,7 @@ struct Port {
     std::atomic<int> lastErrno{0};           // errno-style code of the last system error
     std::atomic<int> shortWriteLimit{-1};    // test hook: bytes accepted per ComWrt, -1 = all
     std::atomic<bool> hangUpReported{false}; // the hang-up callback has run for this open
+    std::atomic<bool> writeCancelled{false}; // CancelComWrite: writes end at once until closed
     ComOpenFailure failure{};                // why the last open did not open; UI thread
     int injectedErrno = 0;                   // test hook (UI thread)
     std::string injectedHolder;
@@ -295,6 +296,7 @@ void releasePort(Port &p)
     p.device.clear();
     p.hungUp.store(false, std::memory_order_relaxed);
     p.hangUpReported.store(false, std::memory_order_relaxed);
+    p.writeCancelled.store(false, std::memory_order_relaxed);
     p.hangUpCallback = nullptr;
     p.hangUpData = nullptr;
     p.callbackHeld = false;
@@ -399,6 +401,7 @@ int win32OpenComConfig(int port, const char *deviceName, long baudRate, int pari
     if (p.handle != INVALID_HANDLE_VALUE && !p.hungUp.load(std::memory_order_relaxed)
         && p.device == device) {
         // Still open from an earlier scan: same handle, same callback.
+        p.writeCancelled.store(false, std::memory_order_relaxed);
         const int result = applyLineSettings(p, line);
         if (result != 0)
             releasePort(p);
@@ -573,9 +576,12 @@ int bytesWaiting(Port &p)
 
 // One overlapped transfer on the port's handle, waited for at most until
 // `deadline`; an unfinished one is cancelled. Returns the bytes moved, or
-// -1 with the error in *error.
+// -1 with the error in *error. A transfer under way when `cancelled` is set
+// ends at once: the flag is looked at once the transfer is under way, and
+// CancelComWrite sets it before it cancels what is under way, so one of
+// the two always sees the other.
 long long transfer(HANDLE handle, bool write, void *buffer, DWORD count, Clock::time_point deadline,
-                   DWORD *error)
+                   DWORD *error, const std::atomic<bool> *cancelled = nullptr)
 {
     OVERLAPPED overlapped{};
     overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -591,6 +597,8 @@ long long transfer(HANDLE handle, bool write, void *buffer, DWORD count, Clock::
         *error = ::GetLastError();
         result = -1;
         if (*error == ERROR_IO_PENDING) {
+            if (cancelled && cancelled->load())
+                ::CancelIoEx(handle, &overlapped);
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             DWORD waitMs = left.count() <= 0 ? 0 : static_cast<DWORD>(std::min<long long>(left.count(), 0x7ffffffe));
             if (write && underWine())
@@ -642,10 +650,11 @@ int writeBytes(Port &p, const char *buffer, int count)
     const int accepted = limit >= 0 && limit < count ? limit : count;
     int written = 0;
     int failure = kComTimeout;
-    while (written < accepted) {
+    while (written < accepted && !p.writeCancelled.load()) {
         DWORD error = 0;
         const long long put = transfer(p.handle, true, const_cast<char *>(buffer + written),
-                                       static_cast<DWORD>(accepted - written), deadline, &error);
+                                       static_cast<DWORD>(accepted - written), deadline, &error,
+                                       &p.writeCancelled);
         if (put < 0) {
             failure = markHungUp(p, error);
             break;
@@ -654,8 +663,9 @@ int writeBytes(Port &p, const char *buffer, int count)
         if (Clock::now() >= deadline)
             break;  // time-out: report what went out
     }
-    if (written == accepted && accepted < count)
-        std::this_thread::sleep_until(deadline);  // the injected stall
+    // The injected stall, which a cancel ends too.
+    while (written == accepted && accepted < count && !p.writeCancelled.load() && Clock::now() < deadline)
+        ::Sleep(1);
     return written > 0 ? written : failure;
 }
 
@@ -676,6 +686,23 @@ int win32ComWrt(int port, const char *buffer, int count)
     if (count < 0 || (count > 0 && !buffer))
         return kComArgumentError;
     return onUsablePort<Shared>(port, [&](Port &p) { return count == 0 ? 0 : writeBytes(p, buffer, count); });
+}
+
+// A write waits inside the driver holding the port's lock shared, which the
+// UI thread's reads and callbacks share; the one who needs the port back
+// (Stop, the end of an update) cancels the write first, so it never waits
+// for the line.
+int win32CancelComWrite(int port)
+{
+    if (!validPort(port))
+        return kComArgumentError;
+    Port &p = portAt(port);
+    std::shared_lock<std::shared_mutex> lock(p.lock);
+    if (p.handle == INVALID_HANDLE_VALUE)
+        return kComNotOpen;
+    p.writeCancelled.store(true);
+    ::CancelIoEx(p.handle, nullptr);  // the transfer under way ends as a time-out would
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -833,6 +860,7 @@ const SerialBackend kWin32SerialBackend = {
     win32GetInQLen,     win32ComRdByte, win32ComWrt,             win32ComErrno,
     win32ComDevicePath, win32ComInjectShortWrite, win32GetComOpenFailure,
     win32InstallComHangUpCallback, win32ComInjectOpenError, win32HoldComCallback,
+    win32CancelComWrite,
 };
 
 } // namespace

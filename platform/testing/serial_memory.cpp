@@ -68,6 +68,7 @@ struct MemoryPort {
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
     bool held = false;            // HoldComCallback: bytes wait, no callback, no hang-up
+    bool writeCancelled = false;  // CancelComWrite: writes take nothing until closed or reopened
     bool posted = false;          // the watch is armed and has not fired yet
     unsigned long posting = 0;    // which arming is the live one
     int postTimer = 0;            // its event-loop timer, 0 = armed through the UI queue
@@ -300,6 +301,7 @@ int memoryOpenComConfig(int port, const char * /*deviceName*/, long baudRate, in
         || stopBits > 2)
         return kComArgumentError;
     return onPort(port, int(kComArgumentError), [](Ports &t, MemoryPort &p) {
+        p.writeCancelled = false;
         if (p.open && !p.hungUp)
             return opened(p, 0);  // reconfigured in place, callback kept
         if (p.open)
@@ -328,6 +330,7 @@ int memoryCloseCom(int port)
         dropCallback(t, p);
         p.open = false;
         p.hungUp = false;
+        p.writeCancelled = false;
         p.input.clear();
         return 0;
     });
@@ -433,6 +436,8 @@ int memoryComWrt(int port, const char *buffer, int count)
             accepted = p.shortWriteLimit;
         if (p.writeBudget >= 0 && p.writeBudget < accepted)
             accepted = p.writeBudget;
+        if (p.writeCancelled)
+            accepted = 0;
         if (p.writeBudget >= 0)
             p.writeBudget -= accepted;
         if (accepted == 0)
@@ -522,6 +527,16 @@ int memoryHoldComCallback(int port, int hold)
     });
 }
 
+int memoryCancelComWrite(int port)
+{
+    return onPort(port, int(kComArgumentError), [](Ports &, MemoryPort &p) {
+        if (!p.open)
+            return int(kComNotOpen);
+        p.writeCancelled = true;  // a write never waits here: the later ones take nothing
+        return 0;
+    });
+}
+
 // What a test reads of a port (nothing for a number that names none).
 template <typename Result, typename Read>
 Result readPort(int port, Read read)
@@ -537,6 +552,7 @@ const SerialBackend kMemorySerialBackend = {
     memoryGetInQLen,     memoryComRdByte, memoryComWrt,        memoryComErrno,
     memoryComDevicePath, memoryComInjectShortWrite, memoryGetComOpenFailure,
     memoryInstallComHangUpCallback, memoryComInjectOpenError, memoryHoldComCallback,
+    memoryCancelComWrite,
 };
 
 void UseMemorySerial(bool on)

@@ -148,13 +148,17 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::newRow("ERROR mid-stream") << "error" << 1;
         QTest::newRow("hang-up mid-stream") << "hang-up" << 4;
+        QTest::newRow("hang-up right after START") << "hang-up at START" << 4;
     }
     void failures()
     {
         QFETCH(QString, fault);
         QFETCH(int, code);
         SimCameraOptions options = quickCamera();
-        (fault == "error" ? options.errorAfterBytes : options.hangUpAfterBytes) = 100000;
+        if (fault == "hang-up at START")
+            options.hangUpAtStart = true;
+        else
+            (fault == "error" ? options.errorAfterBytes : options.hangUpAfterBytes) = 100000;
         SimCamera camera(options);
         QVERIFY(camera.start());
         const Run run = flashOnce({"--package", package, "--port", QString::fromStdString(camera.devicePath()),
@@ -171,11 +175,23 @@ private slots:
     }
 
     // An unknown camera is refused and the scan goes on: another camera may
-    // come; with --wait the program gives up, never having sent START.
+    // come; with --wait the program gives up, never having sent START. A
+    // device that prints the loader's own success text and the camera's
+    // replies is no camera either: text is never a verdict.
+    void unknownProductKeepsWaiting_data()
+    {
+        QTest::addColumn<QString>("banner");
+        QTest::addColumn<int>("refusals");
+        QTest::newRow("unknown product") << "\r\nBootloader v2.10 - XYZ999\r\n" << 1;
+        QTest::newRow("device printing the success text")
+            << "\r\nOperation successful!\r\nWRITE OK\r\n" << 0;
+    }
     void unknownProductKeepsWaiting()
     {
+        QFETCH(QString, banner);
+        QFETCH(int, refusals);
         SimCameraOptions options = quickCamera();
-        options.product = "XYZ999";
+        options.banner = banner.toStdString();
         SimCamera camera(options);
         QVERIFY(camera.start());
         const Run run = flashOnce({"--package", package, "--port", QString::fromStdString(camera.devicePath()),
@@ -184,8 +200,9 @@ private slots:
         QVERIFY(run.seconds >= 1.9);
         const SimCameraReport report = camera.report(false);
         QVERIFY(!report.heardStart);
-        QCOMPARE(run.out.count("This product is unknown"), 1);
-        QVERIFY(run.out.count("Bootloader v2.10 - XYZ999") >= 2);  // heard again after the refusal
+        QCOMPARE(run.out.count("This product is unknown"), refusals);
+        const QByteArray firstLine = banner.trimmed().split("\r\n").first().toUtf8();
+        QVERIFY(run.out.count(firstLine) >= 2);  // heard again after a refusal
         QVERIFY(run.out.contains("no-camera"));
     }
 

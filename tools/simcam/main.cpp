@@ -40,6 +40,7 @@ const char kUsage[] =
     "  --nul                  put a NUL byte inside every reply word\n"
     "  --error-after N        answer ERROR after N image bytes\n"
     "  --hang-up-after N      close the line after N image bytes, like a pulled cable\n"
+    "  --hang-up-at-start     close the line as soon as START is heard, before answering\n"
     "  --reboot-delay S       with --reboot-after-write: close the line S seconds after\n"
     "                         WRITE OK instead of 0.05 (0: in the same breath)\n"
     "  --reboot-after-write   close the line 50 ms after WRITE OK, as a camera that\n"
@@ -195,6 +196,8 @@ int main(int argc, char **argv)
             ok = needsCount(&options.errorAfterBytes);
         } else if (arg == "--hang-up-after") {
             ok = needsCount(&options.hangUpAfterBytes);
+        } else if (arg == "--hang-up-at-start") {
+            options.hangUpAtStart = true;
         } else if (arg == "--reboot-after-write") {
             options.rebootAfterWrite = true;
         } else if (arg == "--reboot-delay") {

@@ -561,6 +561,11 @@ bool SimCamera::announce()
 
 void SimCamera::runUpdate()
 {
+    if (options_.hangUpAtStart) {
+        event("line hung up at START");
+        hangUp();
+        return;
+    }
     if (!reply("START OK"))
         return;
     if (options_.secondStartOk) {

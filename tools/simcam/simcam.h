@@ -51,6 +51,7 @@ struct SimCameraOptions {
     bool secondStartOk = false;      // "START OK" sent twice, the second one 0.1 s after the first
     long errorAfterBytes = -1;       // answer "ERROR" once this many image bytes arrived ("ERROR injected"); -1 = never
     long hangUpAfterBytes = -1;      // close the line once this many image bytes arrived, like a pulled cable; -1 = never
+    bool hangUpAtStart = false;      // close the line as soon as "START" is heard, before any answer
     double rebootDelay = 0.05;       // seconds between "WRITE OK" and the line closing when rebootAfterWrite
     bool rebootAfterWrite = false;   // close the line 50 ms after "WRITE OK", as a camera restarting into its new firmware (verdict "OK, rebooted")
 
