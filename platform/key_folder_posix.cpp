@@ -48,7 +48,7 @@ const char *whyFolderUnsafe(const std::string &folder, std::string *where)
 
 // The file's text, read through a descriptor that was checked before any
 // open for reading: an O_PATH handle is looked at with fstat, then reopened.
-std::string readFile(int folderFd, const char *name, const std::string &path, std::string *why)
+std::string readFile(int folderFd, const char *name, std::string *why)
 {
     const int handle = ::openat(folderFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (handle < 0) {
@@ -79,7 +79,6 @@ std::string readFile(int folderFd, const char *name, const std::string &path, st
         }
     }
     ::close(handle);
-    (void)path;
     return text;
 }
 
@@ -109,7 +108,7 @@ std::vector<KeyFolderFile> ReadRootOwnedFolder(const char *folder)
             continue;
         KeyFolderFile file;
         file.path = std::string(folder) + "/" + entry->d_name;
-        file.text = readFile(folderFd, entry->d_name, file.path, &file.ignoredBecause);
+        file.text = readFile(folderFd, entry->d_name, &file.ignoredBecause);
         files.push_back(file);
     }
     ::closedir(listing);  // closes folderFd too

@@ -66,10 +66,11 @@ int chargerImage(int handle, long long fileSize, int index, long long offset, in
         return -1;
     // The bytes that will go out are the ones whose digest was signed,
     // whatever became of the file since start-up.
-    if (loader.packageVerdict == PackageVerdict::Verified
-        && Sha256(buffer, static_cast<std::size_t>(size))
-               != *reinterpret_cast<const Sha256Digest *>(loader.imageDigests[index]))
-        return kPackageChanged;
+    if (loader.packageVerdict == PackageVerdict::Verified) {
+        const Sha256Digest digest = Sha256(buffer, static_cast<std::size_t>(size));
+        if (std::memcmp(digest.data(), loader.imageDigests[index], digest.size()) != 0)
+            return kPackageChanged;
+    }
     loader.imageChecksum = Checksum(buffer, static_cast<uint32_t>(size));
     return 0;
 }
