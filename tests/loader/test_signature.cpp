@@ -79,15 +79,19 @@ QByteArray fromHex(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
-// The program itself, run from a folder of its own (--as-quorvel): the
-// popup it shows instead of its window, or the window's title.
-int runAsQuorvel()
+// The program itself, run from a folder of its own (--as-quorvel [PNG]):
+// the popup it shows instead of its window (drawn into PNG when given), or
+// the window's title.
+int runAsQuorvel(const char *picture)
 {
     static char name[] = "Quorvel";
     static char *arguments[] = {name, nullptr};
     static int count = 1;
     QApplication application(count, arguments);
-    const auto popup = answerNextPopup(Qt::Key_Return, 0, 60000);
+    const auto popup = answerNextPopup(Qt::Key_Return, 0, 60000, [picture] {
+        if (picture)
+            QApplication::activeModalWidget()->grab().save(picture);
+    });
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&poll] {
         if (QWidget *window = fixture::window()) {
@@ -351,8 +355,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--as-quorvel") == 0)
-        return runAsQuorvel();
+    if (argc >= 2 && std::strcmp(argv[1], "--as-quorvel") == 0)
+        return runAsQuorvel(argc >= 3 ? argv[2] : nullptr);
     QCoreApplication application(argc, argv);
     SignatureTest test;
     return QTest::qExec(&test, argc, argv);

@@ -96,7 +96,9 @@ bool inspectImage(int k, bool headerRead, long long fileSize, long long headerLe
         std::fprintf(out, "  checksum 0x%08X\n  sent to the camera: %s\n", checksum, cameraHeader);
     } else {
         std::fprintf(out, "  not loadable: ");
-        if (headerLength <= 0)
+        if (!RefusPackage(0).empty())
+            std::fprintf(out, "this build refuses the package (see its signature below)\n");
+        else if (headerLength <= 0)
             std::fprintf(out, "the header line never ends (no line feed in the first %d bytes)\n",
                          kHeaderWindow);
         else if (!headerRead)
