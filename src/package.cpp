@@ -66,7 +66,7 @@ int chargerImage(int handle, long long fileSize, int index, long long offset, in
         return -1;
     // The bytes that will go out are the ones whose digest was signed,
     // whatever became of the file since start-up.
-    if (loader.packageVerdict == PackageVerdict::Verified) {
+    if (SignaturesVerifiees()) {
         const Sha256Digest digest = Sha256(buffer, static_cast<std::size_t>(size));
         if (std::memcmp(digest.data(), loader.imageDigests[index], digest.size()) != 0)
             return kPackageChanged;
@@ -241,8 +241,9 @@ int ChecksumFichier(int index)
 {
     if (index < 0 || index > 1)
         return -1;
-    // A package refused at start-up gives no image, whoever asks.
-    if (loader.packageVerdict != PackageVerdict::NotChecked && loader.packageVerdict != PackageVerdict::Verified)
+    // A program that trusts a key loads images only from a package verified
+    // at start-up: a refused one gives no image, whoever asks.
+    if (SignaturesVerifiees() && loader.packageVerdict != PackageVerdict::Verified)
         return -1;
     // Without the header the sizes are zeros nobody wrote: the camera would
     // be told "empty image" and the update reported a success.
