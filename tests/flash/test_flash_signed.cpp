@@ -109,7 +109,7 @@ private slots:
         SimCamera camera(quickCamera());
         QVERIFY(camera.start());
         const Run flashed = run(FLASH_COMMAND, {"--package", path("vers.kq"), "--port",
-                                                QString::fromStdString(camera.devicePath()), "--wait", "20"});
+                                                QString::fromStdString(camera.devicePath())});
         QCOMPARE(flashed.code, code);
         QVERIFY2(QString::fromUtf8(flashed.out + flashed.err).contains(says), (flashed.out + flashed.err).constData());
         if (code == 0) {
@@ -149,7 +149,7 @@ private slots:
         SimCamera camera(options);
         QVERIFY(camera.start());
         const Run flashed = run(FLASH_COMMAND, {"--package", path("vers.kq"), "--port",
-                                                QString::fromStdString(camera.devicePath()), "--wait", "20"});
+                                                QString::fromStdString(camera.devicePath())});
         camera.stop();
         const SimCameraReport report = camera.report();
         QVERIFY(report.heardStart);
