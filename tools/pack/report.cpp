@@ -52,6 +52,8 @@ void reportSignature(std::FILE *out)
                      loader.packageDemo ? "demo" : "release");
     else
         std::fprintf(out, "signature: none read (no well-formed signature trailer)\n");
+    for (const std::string &ignored : IgnoredKeys())
+        std::fprintf(out, "trusted key ignored: %s\n", ignored.c_str());
     if (!SignaturesVerifiees()) {
         std::fprintf(out, "this build trusts no key: Quorvel would not check the signature\n");
         return;
