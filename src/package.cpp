@@ -172,6 +172,12 @@ void LectureEntete()
     case SignatureCheck::Altered: loader.packageVerdict = PackageVerdict::Altered; break;
     case SignatureCheck::Unreadable: loader.packageVerdict = PackageVerdict::Unreadable; break;
     }
+    // The sizes kept are the signed ones: a header rewritten in place
+    // between its read and the check is a package altered.
+    for (int k = 0; k < 2; ++k)
+        if (loader.packageVerdict == PackageVerdict::Verified
+            && (!loader.packageHeaderRead || loader.packageSizes[k] != report.manifest.images[k].size))
+            loader.packageVerdict = PackageVerdict::Altered;
     if (loader.packageVerdict == PackageVerdict::Verified)
         for (int k = 0; k < 2; ++k)
             std::memcpy(loader.imageDigests[k], report.manifest.images[k].digest.data(), 32);
