@@ -3,6 +3,7 @@
 #include "event_loop.h"
 #include "popup_hold.h"
 #include "runtime.h"
+#include "ui_queue.h"
 
 #include <cstdint>
 #include <map>
@@ -61,6 +62,16 @@ int PostDelayedCall(double seconds, DelayedCallPtr fn, void *callbackData)
         return -1;
     }
     return handle;
+}
+
+void PostDeferredCall(DelayedCallPtr fn, void *callbackData)
+{
+    if (!fn)
+        return;
+    platform::postToUiThread([fn, callbackData] {
+        if (PostDelayedCall(0.0, fn, callbackData) < 0)
+            fn(callbackData);  // no timer left: now rather than never
+    });
 }
 
 int CancelDelayedCall(int handle)

@@ -10,6 +10,9 @@ using DelayedCallPtr = void (*)(void *callbackData);
 // receive callbacks do. Returns a handle > 0, or -1 (null function, not on
 // the UI thread, no timer available). UI thread only.
 int PostDelayedCall(double seconds, DelayedCallPtr fn, void *callbackData);
+// The same from any thread, on the loop's next pass: fn(callbackData) is
+// queued behind what the thread queued for the panel before it. Never waits.
+void PostDeferredCall(DelayedCallPtr fn, void *callbackData);
 // Withdraws a call not yet made: no call comes for `handle` afterwards.
 // Returns 0, or -1 when the handle is unknown (made, withdrawn or never given).
 int CancelDelayedCall(int handle);

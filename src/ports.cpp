@@ -16,6 +16,7 @@
 #include "ui_constants.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -198,6 +199,13 @@ void finirScrutation()
 }
 
 } // namespace
+
+void PerteVueEnEcrivant(void *portAsData)
+{
+    const int port = static_cast<int>(reinterpret_cast<std::intptr_t>(portAsData));
+    if (port != 0 && port == loader.connectedPort && GetInQLen(port) == kComHangUp)
+        PerteCom(port, kComEventHangUp, nullptr);
+}
 
 void OuvertureCom()
 {

@@ -10,3 +10,6 @@ void FermetureAutresCom();  // ends the scan; closes every open port except conn
 void FermetureCom();        // ends the scan; closes connectedPort (its portStatus entry stays 0)
 void ReessaiCom();          // one more try of every COM port not open (the watch calls it)
 bool ScrutationEnCours();   // true while the scan runs
+// The worker's write found the camera's line hung up (data: the COM number):
+// the hang-up is handled now if the port's callback has not done it yet.
+void PerteVueEnEcrivant(void *portAsData);

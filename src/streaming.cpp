@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "outcome.h"
 #include "platform.h"
+#include "ports.h"
 #include "ui_constants.h"
 
 #include <cmath>
@@ -35,11 +36,15 @@ int EnvoiRS(void * /*functionData*/)
         if (count != static_cast<int>(length) || length < kBlockSize) {
             // A short write the loader did not ask for (Stop and "ERROR"
             // clear transferActive first, and their verdict stands). On a
-            // line that hung up it is the camera's disconnection, whether or
-            // not the UI thread has seen the hang-up yet.
-            if (count != static_cast<int>(length) && loader.transferActive)
-                DeciderIssue(GetInQLen(loader.connectedPort) == kComHangUp ? UpdateOutcome::Disconnected
-                                                                            : UpdateOutcome::SendFailed);
+            // line that hung up, the UI thread handles the hang-up as the
+            // port's own callback would: what the camera said before it is
+            // judged first, and the camera's disconnection outranks this.
+            if (count != static_cast<int>(length) && loader.transferActive) {
+                DeciderIssue(UpdateOutcome::SendFailed);
+                if (GetInQLen(loader.connectedPort) == kComHangUp)
+                    PostDeferredCall(PerteVueEnEcrivant,
+                                     reinterpret_cast<void *>(static_cast<std::intptr_t>(loader.connectedPort.load())));
+            }
             loader.transferActive = 0;  // short write, or the last block
         } else {
             position += kBlockSize;
