@@ -1,11 +1,24 @@
-// Fuzz target: arbitrary bytes as the package file vers.kq. The start-up
-// header read, both image loads, the camera's header and the INFO line are
-// checked against the oracle of package_model.h, which knows the package
-// format from its description alone and shares nothing with the loader.
-// This file only drives the loader and compares.
+// Fuzz target: arbitrary bytes as the package file vers.kq, in a build that
+// trusts the project's release key (the test pair the build generates). The
+// start-up header read and signature check, both image loads, the camera's
+// header and the INFO line are checked against the oracle of
+// package_model.h, which knows the package format from its description
+// alone and shares nothing with the loader. This file only drives the
+// loader and compares.
+//
+// The input's first byte chooses what the rest becomes: bit 0 clear, the
+// file as it is; set, header and images as the rest gives them, signed
+// (bit 1: kind demo, bit 2: by the demo key rather than the release key),
+// and with bit 3 one byte of the signed file changed (where: from the
+// input's last bytes; how: the high nibble). A signed file with no change
+// must be taken exactly when it is a release by the release key; a changed
+// one never.
+#include "crypto.h"
 #include "loader_state.h"
 #include "package.h"
 #include "package_model.h"
+#include "trailer.h"
+#include "trust.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +26,7 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,11 +59,95 @@ const std::string &packagePath()
     return path;
 }
 
+struct ReleaseKey {
+    Ed25519Seed seed{};
+    Ed25519PublicKey key{};
+};
+
+const ReleaseKey &releaseKey()
+{
+    static const ReleaseKey pair = [] {
+        ReleaseKey read;
+        std::string text(400, '\0');
+        std::FILE *f = std::fopen(QUORVEL_TEST_RELEASE_KEY, "rb");
+        if (!f)
+            fail("no test release key");
+        text.resize(std::fread(text.data(), 1, text.size(), f));
+        std::fclose(f);
+        if (!ReadPrivateKeyText(text, &read.seed, &read.key))
+            fail("the test release key cannot be read");
+        return read;
+    }();
+    return pair;
+}
+
+// The header's words, split on blanks and line ends.
+std::vector<std::string> words(const std::string &line)
+{
+    std::vector<std::string> out;
+    std::string word;
+    for (const char c : line + " ") {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (!word.empty())
+                out.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    return out;
+}
+
+// Header and images of `rest`, and a trailer signed as `mode` says; false
+// when `rest` holds no whole package to sign.
+bool signedFile(const std::string &rest, uint8_t mode, std::string *file, bool *signable)
+{
+    const package_model::Header h = package_model::ReadHeader(rest);
+    if (!h.complete || h.sizes[0] < 0 || h.sizes[1] < 0)
+        return false;
+    const uint64_t end = h.length + static_cast<uint64_t>(h.sizes[0]) + static_cast<uint64_t>(h.sizes[1]);
+    if (end > rest.size())
+        return false;
+    const std::vector<std::string> tokens = words(rest.substr(0, h.length));
+    Manifest manifest;
+    manifest.kind = mode & 2 ? PackageKind::Demo : PackageKind::Release;
+    manifest.header = Sha256(rest.data(), h.length);
+    uint64_t at = h.length;
+    *signable = tokens.size() >= 4;
+    for (int k = 0; k < 2; ++k) {
+        manifest.images[k].size = h.sizes[k];
+        manifest.images[k].version = tokens.size() >= 4 ? tokens[2 * k] : "1";
+        manifest.images[k].digest = Sha256(rest.data() + at, static_cast<std::size_t>(h.sizes[k]));
+        at += static_cast<uint64_t>(h.sizes[k]);
+        const std::string &v = manifest.images[k].version;
+        *signable = *signable && !v.empty() && v.size() <= 32;
+    }
+    const ReleaseKey &release = releaseKey();
+    const std::string trailer = mode & 4 ? SignedTrailer(manifest, end, kDemoSeed, kDemoPublicKey)
+                                         : SignedTrailer(manifest, end, release.seed, release.key);
+    *file = rest.substr(0, end) + trailer;
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const std::string file(reinterpret_cast<const char *>(data), size);
+    if (size == 0)
+        return 0;
+    const uint8_t mode = data[0];
+    std::string file(reinterpret_cast<const char *>(data) + 1, size - 1);
+    bool madeSigned = false, signable = false, changed = false;
+    if ((mode & 1) && signedFile(std::string(file), mode, &file, &signable)) {
+        madeSigned = true;
+        if ((mode & 8) && !file.empty()) {
+            uint32_t where = 0;
+            for (std::size_t i = size > 4 ? size - 4 : 1; i < size; ++i)
+                where = where * 256 + data[i];
+            file[where % file.size()] = static_cast<char>(file[where % file.size()] ^ ((mode >> 4) | 1));
+            changed = true;
+        }
+    }
     if (std::FILE *f = std::fopen(packagePath().c_str(), "wb")) {
         std::fwrite(file.data(), 1, file.size(), f);
         std::fclose(f);
@@ -64,6 +162,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     loader.packageHeaderRead = 0;
     LectureEntete();
     check((loader.packageHeaderRead != 0) == expected.complete, "header completeness differs");
+    const std::string trusted(reinterpret_cast<const char *>(releaseKey().key.data()), 32);
+    const bool accepted = package_model::SignedRelease(file, expected, trusted);
+    check((loader.packageVerdict == PackageVerdict::Verified) == accepted,
+          accepted ? "a signed release was refused" : "a package not signed as a release was taken");
+    check(accepted == RefusPackage(0).empty(), "the refusal's text disagrees with the verdict");
+    if (madeSigned && !changed && signable && !(mode & 6))
+        check(accepted, "a release just signed by the release key does not verify");
+    if (changed)
+        check(!accepted, "a signed package with one byte changed was taken");
     for (int k = 0; k < 2; ++k) {
         check(loader.packageSizes[k] == expected.sizes[k], "header size differs");
         // Both read the same decimal text: the nearest double, exactly.
@@ -82,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                   "INFO line differs");
         }
         std::string image;
-        const bool loads = package_model::Image(file, expected, k, &image);
+        const bool loads = accepted && package_model::Image(file, expected, k, &image);
         loader.imageChecksum = 0x5EED;
         const int result = ChecksumFichier(k);
         check((result == 0) == loads, loads ? "a whole image did not load" : "a bad image loaded");

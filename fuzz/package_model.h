@@ -20,7 +20,10 @@
 //     digits each;
 //   - the INFO line is "Updating with NAME v0V.VV : M.MMM Mb ..." (French:
 //     "Mise à jour avec" and "Mo"), the name and version cut to 19 bytes and
-//     the whole line to 99.
+//     the whole line to 99;
+//   - in a build that trusts a key, the package is used only when its
+//     signature trailer (docs/package-signature.md) verifies against that
+//     key and says kind release; a refused package loads no image.
 #pragma once
 
 #include <cstddef>
@@ -48,5 +51,10 @@ std::string CameraHeader(uint32_t size, uint32_t checksum);
 
 // The INFO line for `name` (language 0 English, 1 French).
 std::string InfoLine(const char *name, double version, int32_t size, int language);
+
+// True when `file` is a release signed by the 32-byte Ed25519 public key
+// `trustedKey`, every byte as signed: footer, manifest, signature, the
+// header's and the images' SHA-256 (libgcrypt, called here directly).
+bool SignedRelease(const std::string &file, const Header &header, const std::string &trustedKey);
 
 } // namespace package_model

@@ -32,21 +32,6 @@ std::string platform::executablePath()
     return {};
 }
 
-namespace {
-
-// What stat() tells of a path that is no readable regular file.
-int whyNotRegular(const char *path)
-{
-    const int saved = errno;
-    struct stat info {};
-    int code = kFileMissing;
-    if (::stat(path, &info) == 0)
-        code = S_ISREG(info.st_mode) ? kFileSystemError : kFileNotRegular;
-    errno = saved;
-    return code;
-}
-
-} // namespace
 
 int GetFileDate(const char *path, int *month, int *day, int *year)
 {
@@ -76,31 +61,42 @@ int OpenRegularFile(const char *path, long long *size)
         errno = EINVAL;
         return kFileMissing;
     }
-    // Looked at before it is opened: opening a serial device alone can
-    // raise its control lines, and opening a FIFO is already a wait.
-    struct stat info {};
-    if (::stat(path, &info) != 0)
+    // Opened once without reading rights: an O_PATH handle opens no device
+    // (no control line raised, no FIFO waited on). Its type is checked on
+    // that handle, and only a regular file is then reopened for reading,
+    // through the handle itself, so the object read is the object checked
+    // whatever the path names meanwhile.
+    const int handle = ::open(path, O_PATH | O_CLOEXEC);
+    if (handle < 0)
         return kFileMissing;
-    if (!S_ISREG(info.st_mode)) {
-        errno = EINVAL;
-        return kFileNotRegular;
-    }
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return whyNotRegular(path);
-    if (::fstat(fd, &info) != 0) {
+    struct stat info {};
+    if (::fstat(handle, &info) != 0) {
         const int saved = errno;
-        ::close(fd);
+        ::close(handle);
         errno = saved;
         return kFileSystemError;
     }
-    if (!S_ISREG(info.st_mode)) {  // replaced between the look and the open
+    if (!S_ISREG(info.st_mode)) {
+        ::close(handle);
+        errno = EINVAL;
+        return kFileNotRegular;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(handle);
+    const int fd = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int saved = errno;
+    ::close(handle);
+    if (fd < 0) {
+        errno = saved;
+        return kFileSystemError;
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || opened.st_dev != info.st_dev || opened.st_ino != info.st_ino) {
         ::close(fd);
         errno = EINVAL;
         return kFileNotRegular;
     }
     if (size)
-        *size = static_cast<long long>(info.st_size);
+        *size = static_cast<long long>(opened.st_size);
     return fd;
 }
 

@@ -24,8 +24,11 @@ long long GetFileSize(const char *path);
 // images a package is made of). Only a regular file is ever read: a FIFO
 // would block the open or the read until some writer came, a terminal until
 // someone typed, a device such as /dev/zero would never end, and a folder
-// holds no bytes. Such a path is refused before it is opened, and what was
-// opened is checked again, so a path swapped in between is refused too.
+// holds no bytes, and merely opening a serial device can raise its control
+// lines. The path is opened once without reading rights (O_PATH on Linux,
+// attributes only on Windows), its type is checked on that handle, and
+// only a regular file is reopened for reading through the handle itself:
+// no check of one object then read of another.
 // Negative results, each meaning one thing:
 constexpr int kFileMissing = -1;     // nothing at the path, or a path the system cannot follow
 constexpr int kFileNotRegular = -2;  // a FIFO, device, folder or socket: never opened for reading

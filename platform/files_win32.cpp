@@ -1,6 +1,6 @@
 // Files on Windows: the executable's path, dates, sizes, and reading a
-// regular file (a COM port or a pipe named as a package is refused before
-// it is opened, as on POSIX). Handles are the C run-time's descriptors.
+// regular file (a COM port or a pipe named as a package is never opened
+// for reading, as on POSIX). Handles are the C run-time's descriptors.
 #include "files_system.h"
 #include "files_time.h"
 
@@ -28,15 +28,6 @@ std::string platform::executablePath()
         path.resize(path.size() * 2);  // cut short: the folder is deeper than the buffer
     }
 }
-
-namespace {
-
-bool isRegular(const struct _stat64 &info)
-{
-    return (info.st_mode & _S_IFMT) == _S_IFREG;
-}
-
-} // namespace
 
 int GetFileDate(const char *path, int *month, int *day, int *year)
 {
@@ -67,23 +58,45 @@ int OpenRegularFile(const char *path, long long *size)
         errno = EINVAL;
         return kFileMissing;
     }
-    struct _stat64 info {};
-    if (::_stat64(path, &info) != 0)
-        return kFileMissing;
-    if (!isRegular(info)) {
+    // Opened once for its attributes only, its type checked on that handle,
+    // and only a disk file reopened for reading from the handle itself
+    // (ReOpenFile): what is read is what was checked, never a pipe or a
+    // device named in between.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE look = ::CreateFileA(path, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);  // a folder opens too, to be told apart
+    if (look == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        errno = error == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+        return error == ERROR_ACCESS_DENIED ? kFileSystemError : kFileMissing;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(look) != FILE_TYPE_DISK || !::GetFileInformationByHandle(look, &info)
+        || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::CloseHandle(look);
         errno = EINVAL;
         return kFileNotRegular;
     }
-    const int fd = ::_open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-    if (fd < 0)
+    const HANDLE file = ::ReOpenFile(look, GENERIC_READ, share, 0);
+    ::CloseHandle(look);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = ::GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
         return kFileSystemError;
-    if (::_fstat64(fd, &info) != 0 || !isRegular(info)) {  // replaced between the look and the open
-        ::_close(fd);
-        errno = EINVAL;
-        return kFileNotRegular;
+    }
+    LARGE_INTEGER length{};
+    if (!::GetFileSizeEx(file, &length)) {
+        ::CloseHandle(file);
+        errno = EIO;
+        return kFileSystemError;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(file);
+        errno = EMFILE;
+        return kFileSystemError;
     }
     if (size)
-        *size = static_cast<long long>(info.st_size);
+        *size = static_cast<long long>(length.QuadPart);
     return fd;
 }
 

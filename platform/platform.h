@@ -8,6 +8,7 @@
 #include "delayed_calls.h"
 #include "events.h"
 #include "files_time.h"
+#include "key_folder.h"
 #include "panel.h"
 #include "popups.h"
 #include "port_watch.h"

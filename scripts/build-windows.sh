@@ -30,7 +30,7 @@ exes=("$out/tools/flash/quorvel-flash.exe" "$out/tools/pack/quorvel-pack.exe" "$
 for exe in "${exes[@]}"; do
   x86_64-w64-mingw32-strip "$exe"
   # Only Windows' own DLLs: a MinGW run-time DLL here would be missing on the bench.
-  if x86_64-w64-mingw32-objdump -p "$exe" | grep "DLL Name" | grep -viE "KERNEL32|ADVAPI32|WINMM|SETUPAPI|msvcrt|api-ms-win-crt|USER32|ucrtbase"; then
+  if x86_64-w64-mingw32-objdump -p "$exe" | grep "DLL Name" | grep -viE "KERNEL32|ADVAPI32|WINMM|SETUPAPI|msvcrt|api-ms-win-crt|USER32|ucrtbase|WS2_32"; then
     echo "build-windows: $exe needs a DLL Windows does not have" >&2
     exit 1
   fi
@@ -46,10 +46,21 @@ awk '/^## On Windows/{on=1; print; next} on && /^## /{exit} on' "$root/README.md
 for page in quorvel-flash quorvel-pack quorvel-ports; do
   MANWIDTH=80 man -l "$root/packaging/$page.1" 2>/dev/null | col -bx | sed 's/$/\r/' >"$stage/manual/$page.txt"
 done
-# What the programs carry of others' code, statically linked: nlohmann/json
-# and the MinGW-w64 run-time (winpthreads among it), with their licences.
+# What the programs carry of others' code, statically linked: nlohmann/json,
+# libgcrypt and libgpg-error (LGPL-2.1+: the package signatures), and the
+# MinGW-w64 run-time (winpthreads among it), with their licences.
 {
-  echo "quorvel-flash.exe contains nlohmann/json; every .exe contains the MinGW-w64 run-time."
+  echo "quorvel-flash.exe contains nlohmann/json; every .exe but quorvel-ports.exe contains libgcrypt"
+  echo "and libgpg-error; every .exe contains the MinGW-w64 run-time."
+  echo
+  echo "libgcrypt and libgpg-error are under the GNU LGPL 2.1 or later; their source is Debian's"
+  echo "libgcrypt20 and libgpg-error source packages, and Quorvel's own source relinks them."
+  echo
+  echo "=== libgcrypt (Debian's libgcrypt-mingw-w64-dev) ==="
+  cat /usr/share/doc/libgcrypt-mingw-w64-dev/copyright
+  echo
+  echo "=== libgpg-error (Debian's libgpg-error-mingw-w64-dev) ==="
+  cat /usr/share/doc/libgpg-error-mingw-w64-dev/copyright
   echo
   echo "=== nlohmann/json (Debian's nlohmann-json3-dev) ==="
   cat /usr/share/doc/nlohmann-json3-dev/copyright

@@ -3,11 +3,13 @@
 # finds no error (with and without a firmware package inside), the menu
 # entry and AppStream data validate, and the Quorvel unpacked from the .deb
 # runs a whole update against the simulated camera for both products.
-# Also checks that a demo firmware package is refused for a release.
+# Also checks that a demo firmware package, with or without its signature
+# trailer, and an unsigned one are refused for a release.
 #
 # Every .deb built here goes to a temporary folder of its own (package.sh
 # --check-into), never to build/, where the release a user installs lies:
-# the firmware inside is a demo package of random images.
+# the firmware inside is random images, signed by a release key made for
+# this check alone (its private half dies with the temporary folder).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
@@ -24,27 +26,42 @@ mkdir "$work/plain"
 deb="$(bash "$root/scripts/package.sh" --check-into "$work/plain" | tail -1)"
 lint "$deb"
 
-# A demo firmware package written by the packaged tool itself.
+# A release key pair for this check, and a demo firmware package, both
+# written by the packaged tool itself.
 pack="$root/build-deb/tools/pack/quorvel-pack"
+"$pack" keygen "$work/release" >/dev/null
 head -c 262144 /dev/urandom >"$work/rz4417.bin"
 head -c 196608 /dev/urandom >"$work/kwt6083.bin"
 "$pack" create --demo "$work/vers.kq" "$work/rz4417.bin" 1.5 "$work/kwt6083.bin" 2.05 >/dev/null
+# The demo package with its signature trailer cut off: header and images only.
+head -c $((23 + 262144 + 196608)) "$work/vers.kq" >"$work/stripped.kq"
 
-# Refused for a release, and the release path left as it was.
+# Each refused for a release, saying why, and the release path left as it was.
 release_before="$(ls -l --time-style=full-iso "$root"/build/quorvel_*.deb 2>/dev/null || true)"
+refuse() {  # refuse FILE WHY
+  if bash "$root/scripts/package.sh" --release-key "$work/release.pub" "$1" >"$work/refusal" 2>&1; then
+    echo "package-check: package.sh shipped $1" >&2; exit 1
+  fi
+  grep -q "$2" "$work/refusal" && grep -q "not shipping it" "$work/refusal" \
+    || { cat "$work/refusal" >&2; echo "package-check: the refusal of $1 does not say why" >&2; exit 1; }
+  [ "$(ls -l --time-style=full-iso "$root"/build/quorvel_*.deb 2>/dev/null || true)" = "$release_before" ] \
+    || { echo "package-check: the refused package.sh changed build/" >&2; exit 1; }
+}
+refuse "$work/vers.kq" "is a demo package"
+refuse "$work/stripped.kq" "is not signed"
 if bash "$root/scripts/package.sh" "$work/vers.kq" >"$work/refusal" 2>&1; then
-  echo "package-check: package.sh shipped a demo firmware package" >&2; exit 1
+  echo "package-check: package.sh built a release without a release key" >&2; exit 1
 fi
-grep -q 'is a demo package (random images, never for a real camera); not shipping it' "$work/refusal" \
-  || { cat "$work/refusal" >&2; echo "package-check: the refusal does not say why" >&2; exit 1; }
-[ "$(ls -l --time-style=full-iso "$root"/build/quorvel_*.deb 2>/dev/null || true)" = "$release_before" ] \
-  || { echo "package-check: the refused package.sh changed build/" >&2; exit 1; }
-echo "package-check: a demo firmware package is refused for a release"
+echo "package-check: a demo firmware package (signed or stripped) and a keyless release are refused"
 
-# The check's own .deb with that demo firmware inside.
+# The check's own .deb: random firmware signed as a release by the check's
+# key, in programs built to trust that key alone.
+"$pack" create --key "$work/release.key" "$work/release.kq" "$work/rz4417.bin" 1.5 "$work/kwt6083.bin" 2.05 >/dev/null
 mkdir "$work/with-firmware"
-deb="$(bash "$root/scripts/package.sh" --check-into "$work/with-firmware" "$work/vers.kq" | tail -1)"
+deb="$(bash "$root/scripts/package.sh" --check-into "$work/with-firmware" --release-key "$work/release.pub" \
+       "$work/release.kq" | tail -1)"
 lint "$deb"
+cp "$work/release.kq" "$work/vers.kq"
 
 tree="$work/unpacked"
 dpkg-deb -x "$deb" "$tree"

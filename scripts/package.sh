@@ -2,24 +2,29 @@
 # Builds the Debian package build/quorvel_VERSION_ARCH.deb and prints its path
 # on the last line.
 #
-#   package.sh [VERS_KQ]
+#   package.sh --release-key RELEASE_PUB [VERS_KQ]
 #
-# VERS_KQ, the firmware package to ship as /opt/quorvel/vers.kq, must pass
-# `quorvel-pack inspect` and must not be a demo package (random images
-# written by make-package.sh or `quorvel-pack create --demo`: they would
-# brick a real camera). Without it the package holds no firmware: Quorvel
-# then asks for vers.kq until one is placed in /opt/quorvel. When VERS_KQ is
-# refused, nothing is built at the release path.
+# RELEASE_PUB is the maker's public key file (quorvel-pack keygen): every
+# program in the package is built to trust it and no other, so Quorvel and
+# quorvel-flash refuse any firmware package it did not sign. VERS_KQ, the
+# firmware package to ship as /opt/quorvel/vers.kq, must pass `quorvel-pack
+# inspect`, verify against RELEASE_PUB and be of kind release (a demo
+# package of random images would brick a real camera). Without it the
+# package holds no firmware: Quorvel then asks for vers.kq until one is
+# placed in /opt/quorvel. When VERS_KQ is refused, nothing is built at the
+# release path.
 #
-#   package.sh --check-into DIR [VERS_KQ]
+#   package.sh --check-into DIR [--release-key PUB] [VERS_KQ]
 #
 # Reserved for scripts/package-check.sh, which unpacks the result and runs it
 # against the simulated camera: the .deb is written into DIR (an existing
-# folder other than build/), never at the release path, and VERS_KQ may be a
-# demo package, since no camera but the simulated one ever sees that .deb.
+# folder other than build/), never at the release path. With --release-key
+# the rules above hold for VERS_KQ; without, the programs trust no key and
+# VERS_KQ may be a demo package, since no camera but the simulated one ever
+# sees that .deb.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-usage() { echo "usage: package.sh [VERS_KQ] | package.sh --check-into DIR [VERS_KQ]" >&2; exit 2; }
+usage() { echo "usage: package.sh --release-key RELEASE_PUB [VERS_KQ] | package.sh --check-into DIR [--release-key PUB] [VERS_KQ]" >&2; exit 2; }
 
 out="$root/build"
 check=no
@@ -32,6 +37,16 @@ if [ "${1:-}" = --check-into ]; then
     echo "package.sh: --check-into writes test packages, never into build/ where releases go" >&2; exit 2
   fi
   shift 2
+fi
+key=""
+if [ "${1:-}" = --release-key ]; then
+  [ $# -ge 2 ] || usage
+  key="$(realpath -e "$2")" || { echo "package.sh: no such key file: $2" >&2; exit 2; }
+  shift 2
+fi
+if [ "$check" = no ] && [ -z "$key" ]; then
+  echo "package.sh: a release needs --release-key RELEASE_PUB: a Quorvel that trusts no key updates from any file" >&2
+  exit 2
 fi
 [ $# -le 1 ] || usage
 firmware=""
@@ -47,7 +62,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING
       -DCMAKE_INSTALL_PREFIX=/usr \
       -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
       -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-      -DQUORVEL_PACKAGE_FILE="$firmware" >/dev/null
+      -DQUORVEL_PACKAGE_FILE="$firmware" -DQUORVEL_TRUSTED_KEYS="$key" >/dev/null
 
 # The firmware is judged first, by the packaged tool itself, before the rest is built.
 if [ -n "$firmware" ]; then
@@ -58,11 +73,12 @@ if [ -n "$firmware" ]; then
   if [ "$usable" = no ]; then
     echo "package.sh: Quorvel would not update from $firmware; not shipping it" >&2; exit 1
   fi
-  if grep -q '^demo package:' <<<"$inspection"; then
-    if [ "$check" = no ]; then
-      echo "package.sh: $firmware is a demo package (random images, never for a real camera); not shipping it" >&2
-      exit 1
+  if [ -n "$key" ]; then
+    # Signed by the release key, every byte as signed, and of kind release.
+    if ! "$build/tools/pack/quorvel-pack" verify --key "$key" --release "$firmware"; then
+      echo "package.sh: $firmware is not a release signed by $key; not shipping it" >&2; exit 1
     fi
+  elif grep -q '^demo package:' <<<"$inspection"; then
     echo "a demo package, accepted for this check only (the .deb goes to $out)"
   fi
 else

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the Windows build and its test under Wine need, from
 # Debian's packages, without questions: the MinGW-w64 cross compiler (its
-# -posix flavour, which has std::thread), Wine, and zip. Safe to run again.
+# -posix flavour, which has std::thread), libgcrypt built for Windows (the
+# package signatures), Wine, and zip. Safe to run again.
 set -euo pipefail
 
-packages=(g++-mingw-w64-x86-64-posix wine64 zip)
+packages=(g++-mingw-w64-x86-64-posix wine64 zip libgcrypt-mingw-w64-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,7 @@ packages=(
   clang-14 libclang-rt-14-dev libx11-dev
   nlohmann-json3-dev
   python3 python3-jsonschema
+  libgcrypt20-dev
 )
 
 missing=()

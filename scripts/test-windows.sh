@@ -13,7 +13,8 @@
 #   4. a port another program holds: "in use by another program" (see below)
 #   5. three cameras at once on COM3, COM4 and COM5
 #   6. quorvel-pack.exe create and inspect: the same bytes and the same
-#      report as the Linux quorvel-pack
+#      report as the Linux quorvel-pack; keygen, a signed create and verify
+#      (libgcrypt as linked into the .exe), checked by the Linux tool too
 #   7. quorvel-ports.exe lists the linked ports
 #
 # What Wine does not show, and so is not proven here (see docs/windows.md):
@@ -252,6 +253,22 @@ lcode=0
 "$linux_pack" inspect "$work/image0" >/dev/null 2>&1 || lcode=$?
 [ "$code" = "$lcode" ] && pass "quorvel-pack.exe inspect of no package: exit $code, as on Linux" \
   || fail "quorvel-pack.exe inspect of no package: exit $code, Linux $lcode"
+
+# Signing: a key pair made by the .exe, a package it signs, verified by the
+# .exe and by the Linux tool; one byte changed, refused by both.
+code=0
+(cd "$work" && "$wine" ./quorvel-pack.exe keygen maker && "$wine" ./quorvel-pack.exe create --key maker.key signed.kq \
+  "$(winpath "$work/image0")" 1.5 "$(winpath "$work/image1")" 2.05 && "$wine" ./quorvel-pack.exe verify --key maker.pub \
+  --release signed.kq) >"$work/sign.out" 2>&1 || code=$?
+lcode=0
+"$linux_pack" verify --key "$work/maker.pub" --release "$work/signed.kq" >>"$work/sign.out" 2>&1 || lcode=$?
+[ "$code" = 0 ] && [ "$lcode" = 0 ] && pass "quorvel-pack.exe keygen, create --key, verify: exit 0, verified on Linux too" \
+  || { fail "quorvel-pack.exe signing: exit $code, Linux verify $lcode"; sed 's/^/    /' "$work/sign.out"; }
+printf '\x01' | dd of="$work/signed.kq" bs=1 seek=5000 conv=notrunc 2>/dev/null
+code=0; (cd "$work" && "$wine" ./quorvel-pack.exe verify --key maker.pub signed.kq) >/dev/null 2>&1 || code=$?
+lcode=0; "$linux_pack" verify --key "$work/maker.pub" "$work/signed.kq" >/dev/null 2>&1 || lcode=$?
+[ "$code" = 1 ] && [ "$lcode" = 1 ] && pass "one byte changed: verify exit 1 under Wine and on Linux" \
+  || fail "one byte changed: verify exit $code under Wine, $lcode on Linux"
 
 # The refusals: no package, a bad option.
 code=0; flash_exe --package 'Z:\nowhere\vers.kq' --wait 1 >/dev/null 2>&1 || code=$?

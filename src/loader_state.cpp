@@ -5,6 +5,7 @@
 #include "outcome.h"
 
 #include <cstdlib>
+#include <cstring>
 
 LoaderState loader;
 
@@ -32,6 +33,10 @@ void ResetLoaderState(LoaderReset what)
     loader.packageSizes[0] = loader.packageSizes[1] = 0;
     loader.packageVersions[0] = loader.packageVersions[1] = 0.0;
     loader.packageHeaderRead = 0;
+    loader.packageVerdict = PackageVerdict::NotChecked;
+    loader.packageDemo = 0;
+    loader.packageSigner[0] = '\0';
+    std::memset(loader.imageDigests, 0, sizeof loader.imageDigests);
     loader.tickCount = 0;
     loader.elapsedSeconds = 0;
     loader.bytesSent = 0;

@@ -18,6 +18,17 @@ constexpr int kStepFileReceived = 1; // "FILE OK": the camera erases its flash
 constexpr int kStepErased = 2;       // "ERASE OK": the camera programs its flash
 constexpr int kStepWritten = 3;      // "WRITE OK": update done
 
+// What the start-up check made of the package's signature.
+enum class PackageVerdict : int32_t {
+    NotChecked,    // this program trusts no key: the package is used as it is
+    Verified,      // a release signed by a trusted key, every byte as signed
+    Unsigned,      // refused: no signature trailer
+    UntrustedKey,  // refused: signed by a key this program does not trust
+    Altered,       // refused: bytes, sizes or layout differ from what was signed
+    Demo,          // refused: a demo package, which no build that trusts a key takes
+    Unreadable,    // refused: no readable header, or the file could not be read
+};
+
 struct LoaderState {
     // --- serial link ---
     std::atomic<int32_t> connectedPort{0};   // COM of the accepted banner, 0 = none; UI writes before the worker starts, worker reads
@@ -36,6 +47,12 @@ struct LoaderState {
     int32_t packageSizes[2] = {0, 0};        // image sizes from the package header, read once at start-up
     double packageVersions[2] = {0.0, 0.0};  // image versions from the package header
     int packageHeaderRead = 0;               // 1 when the header gave all four numbers at start-up (UI)
+    PackageVerdict packageVerdict = PackageVerdict::NotChecked; // start-up's signature check (UI)
+    int packageDemo = 0;                     // 1 when the package's manifest says kind demo (UI)
+    char packageSigner[17] = "";             // key id in the package's manifest, "" when none was read (UI)
+    // SHA-256 of each image as signed, when packageVerdict is Verified: a
+    // loaded image must match it before a byte of it goes out (UI).
+    uint8_t imageDigests[2][32] = {};
     std::string projectDir;                  // directory of the executable, as deep as it is installed (UI)
     std::string packagePath;                 // full path of vers.kq, "" when the executable's place is unknown (UI)
 

@@ -137,6 +137,29 @@ const char *const kCatalogue[MSG_COUNT][2] = {
     /* MSG_SAY_SEND_FAILED */
     {"Update aborted: the image could not be sent to the camera.",
      "Mise à jour abandonnée : l'image n'a pu être envoyée à la caméra."},
+    /* MSG_SIGNATURES_NOT_CHECKED */
+    {"Signatures are not checked: this build of Quorvel trusts no key, so 'vers.kq' is used as it "
+     "is.\n",
+     "Les signatures ne sont pas vérifiées : cette version de Quorvel ne fait confiance à aucune clé, "
+     "'vers.kq' est utilisé tel quel.\n"},
+    /* MSG_PACKAGE_UNSIGNED */
+    {"'vers.kq' is not signed: Quorvel updates cameras only from a signed firmware package.",
+     "'vers.kq' n'est pas signé : Quorvel ne met à jour les caméras qu'avec un package de firmware "
+     "signé."},
+    /* MSG_PACKAGE_UNTRUSTED */
+    {"'vers.kq' is signed by key %s, which this Quorvel does not trust.",
+     "'vers.kq' est signé par la clé %s, à laquelle ce Quorvel ne fait pas confiance."},
+    /* MSG_PACKAGE_ALTERED */
+    {"'vers.kq' does not match its signature: it was changed after it was signed.",
+     "'vers.kq' ne correspond pas à sa signature : il a été modifié après avoir été signé."},
+    /* MSG_PACKAGE_DEMO */
+    {"'vers.kq' is a demo package (test images, never for a real camera).",
+     "'vers.kq' est un package de démonstration (images de test, jamais pour une vraie caméra)."},
+    /* MSG_PACKAGE_UNREADABLE */
+    {"'vers.kq' could not be read whole: its signature cannot be checked.",
+     "'vers.kq' n'a pu être lu en entier : sa signature ne peut être vérifiée."},
+    /* MSG_KEY_IGNORED */
+    {"Trusted key ignored: %s\n", "Clé de confiance ignorée : %s\n"},
 };
 
 } // namespace

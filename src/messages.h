@@ -59,6 +59,14 @@ enum MessageId {
     MSG_SAY_PACKAGE_REFUSED,
     MSG_SAY_UNKNOWN_PRODUCT,
     MSG_SAY_SEND_FAILED,
+    // Signed packages.
+    MSG_SIGNATURES_NOT_CHECKED, // log line, once at start-up, when the program trusts no key
+    MSG_PACKAGE_UNSIGNED,       // start-up refusals, one per verdict (popup text)
+    MSG_PACKAGE_UNTRUSTED,      // %s the signer's key id
+    MSG_PACKAGE_ALTERED,
+    MSG_PACKAGE_DEMO,
+    MSG_PACKAGE_UNREADABLE,
+    MSG_KEY_IGNORED,            // log line; %s "PATH: why"
     MSG_COUNT
 };
 

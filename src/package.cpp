@@ -1,10 +1,13 @@
 // The firmware package: existence test, header, image selection and load.
 #include "package.h"
 
+#include "crypto.h"
 #include "loader_state.h"
 #include "messages.h"
 #include "numbers.h"
 #include "platform.h"
+#include "trailer.h"
+#include "trust.h"
 #include "ui_constants.h"
 
 #include <cmath>
@@ -61,6 +64,13 @@ int chargerImage(int handle, long long fileSize, int index, long long offset, in
     const long long bytesRead = handle >= 0 ? ReadFileAt(handle, headerLength + offset, buffer, size) : 0;
     if (bytesRead != loader.packageSizes[index] || bytesRead != size)
         return -1;
+    // The bytes that will go out are the ones whose digest was signed,
+    // whatever became of the file since start-up.
+    if (SignaturesVerifiees()) {
+        const Sha256Digest digest = Sha256(buffer, static_cast<std::size_t>(size));
+        if (std::memcmp(digest.data(), loader.imageDigests[index], digest.size()) != 0)
+            return kPackageChanged;
+    }
     loader.imageChecksum = Checksum(buffer, static_cast<uint32_t>(size));
     return 0;
 }
@@ -118,18 +128,97 @@ int SignalerPackageAbsent()
 void LectureEntete()
 {
     loader.packageHeaderRead = 0;
-    const int handle = OpenRegularFile(loader.packagePath.c_str(), nullptr);
+    loader.packageDemo = 0;
+    loader.packageSigner[0] = '\0';
+    std::memset(loader.imageDigests, 0, sizeof loader.imageDigests);
+    const bool checked = SignaturesVerifiees();
+    loader.packageVerdict = checked ? PackageVerdict::Unreadable : PackageVerdict::NotChecked;
+    long long fileSize = 0;
+    const int handle = OpenRegularFile(loader.packagePath.c_str(), &fileSize);
     if (handle < 0)
         return;
     char line[kHeaderWindow];
     const long long length = LireLigneEntete(handle, line);
-    CloseFile(handle);
     if (length > 0)
         loader.packageHeaderRead
             = AnalyseEntete(line, static_cast<std::size_t>(length), loader.packageVersions,
                             loader.packageSizes)
                   ? 1
                   : 0;
+    // The signature is checked through the same open as the header: what is
+    // judged is what was read. A program that trusts no key still reads the
+    // manifest, for its kind; the demo key is the one it can check.
+    const SignatureReport report = CheckSignature(handle, fileSize, [checked](const KeyId &id) {
+        if (checked)
+            return FindTrustedKey(id);
+        return id == KeyIdOf(kDemoPublicKey) ? &kDemoPublicKey : nullptr;
+    });
+    CloseFile(handle);
+    if (report.manifestRead) {
+        loader.packageDemo = report.manifest.kind == PackageKind::Demo ? 1 : 0;
+        std::snprintf(loader.packageSigner, sizeof loader.packageSigner, "%s",
+                      KeyIdText(report.manifest.signer).c_str());
+    }
+    if (!checked)
+        return;
+    switch (report.result) {
+    case SignatureCheck::Verified:
+        loader.packageVerdict = loader.packageDemo ? PackageVerdict::Demo : PackageVerdict::Verified;
+        break;
+    case SignatureCheck::UntrustedKey:
+        loader.packageVerdict = loader.packageDemo ? PackageVerdict::Demo : PackageVerdict::UntrustedKey;
+        break;
+    case SignatureCheck::Unsigned: loader.packageVerdict = PackageVerdict::Unsigned; break;
+    case SignatureCheck::Altered: loader.packageVerdict = PackageVerdict::Altered; break;
+    case SignatureCheck::Unreadable: loader.packageVerdict = PackageVerdict::Unreadable; break;
+    }
+    // The sizes kept are the signed ones: a header rewritten in place
+    // between its read and the check is a package altered.
+    for (int k = 0; k < 2; ++k)
+        if (loader.packageVerdict == PackageVerdict::Verified
+            && (!loader.packageHeaderRead || loader.packageSizes[k] != report.manifest.images[k].size))
+            loader.packageVerdict = PackageVerdict::Altered;
+    if (loader.packageVerdict == PackageVerdict::Verified)
+        for (int k = 0; k < 2; ++k)
+            std::memcpy(loader.imageDigests[k], report.manifest.images[k].digest.data(), 32);
+}
+
+bool SignaturesVerifiees()
+{
+    return !TrustedKeys().empty();
+}
+
+bool PackageIsDemo()
+{
+    return loader.packageDemo != 0;
+}
+
+std::string RefusPackage(int language)
+{
+    char text[256];
+    switch (loader.packageVerdict) {
+    case PackageVerdict::NotChecked:
+    case PackageVerdict::Verified: return "";
+    case PackageVerdict::Unsigned: return Msg(MSG_PACKAGE_UNSIGNED, language);
+    case PackageVerdict::UntrustedKey:
+        std::snprintf(text, sizeof text, Msg(MSG_PACKAGE_UNTRUSTED, language), loader.packageSigner);
+        return text;
+    case PackageVerdict::Altered: return Msg(MSG_PACKAGE_ALTERED, language);
+    case PackageVerdict::Demo: return Msg(MSG_PACKAGE_DEMO, language);
+    case PackageVerdict::Unreadable: return Msg(MSG_PACKAGE_UNREADABLE, language);
+    }
+    return Msg(MSG_PACKAGE_UNREADABLE, language);
+}
+
+void AnnoncerSignatures(int panel)
+{
+    char line[600];
+    for (const std::string &ignored : IgnoredKeys()) {
+        std::snprintf(line, sizeof line, Msg(MSG_KEY_IGNORED, loader.language), ignored.c_str());
+        SetCtrlVal(panel, TEXTBOX, line);
+    }
+    if (!SignaturesVerifiees())
+        SetCtrlVal(panel, TEXTBOX, Msg(MSG_SIGNATURES_NOT_CHECKED, loader.language));
 }
 
 long long LireLigneEntete(int handle, char line[kHeaderWindow])
@@ -157,6 +246,10 @@ int VerifFichier(int index)
 int ChecksumFichier(int index)
 {
     if (index < 0 || index > 1)
+        return -1;
+    // A program that trusts a key loads images only from a package verified
+    // at start-up: a refused one gives no image, whoever asks.
+    if (SignaturesVerifiees() && loader.packageVerdict != PackageVerdict::Verified)
         return -1;
     // Without the header the sizes are zeros nobody wrote: the camera would
     // be told "empty image" and the update reported a success.

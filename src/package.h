@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The header line, its line feed included, lies in the package's first
 // 4096 bytes; a file without a line feed there has no header at all.
@@ -36,8 +37,25 @@ int SignalerPackageAbsent();
 // Reads the header line into packageVersions and packageSizes. A field that
 // cannot be read keeps its value; an unopenable file, or one without a
 // header line, changes nothing. Sets packageHeaderRead when all four
-// numbers were read.
+// numbers were read. Through the same open, checks the signature trailer
+// against the trusted keys (trust.h) and sets packageVerdict, packageDemo,
+// packageSigner and, for a verified package, imageDigests.
 void LectureEntete();
+// True when the program trusts at least one key: packages are then checked
+// and refused unless signed by one of them.
+bool SignaturesVerifiees();
+// True when the package's manifest says it is a demo package (test images,
+// never for a real camera), in any build: a program that trusts no key
+// still reads the kind (a package signed by the demo key is checked
+// against it; any other manifest's word is taken as it is, since a claim
+// to be a demo only ever leads to a refusal). Valid after LectureEntete.
+bool PackageIsDemo();
+// Why the package read by LectureEntete is refused, in `language`: the
+// popup's text ("'vers.kq' is not signed: ..."); "" when it may be used.
+std::string RefusPackage(int language);
+// Logs on `panel` what start-up found of the trust: each key file ignored,
+// and, when no key is trusted, that signatures are not checked.
+void AnnoncerSignatures(int panel);
 // Reads the header line of the package open at `handle` (OpenRegularFile)
 // into `line`. Returns its length H, line feed included: where image 0
 // begins. 0 when the file's first kHeaderWindow bytes hold no line feed (no
@@ -46,14 +64,18 @@ long long LireLigneEntete(int handle, char line[kHeaderWindow]);
 // Selects image `index` (0 or 1): sets imageSize and shows the update line in INFO. Returns 0.
 int VerifFichier(int index);
 // ChecksumFichier's result when vers.kq no longer holds the header read at
-// start-up: it was replaced or rewritten while the program ran.
+// start-up, or, for a verified package, when the image read is not the one
+// signed: it was replaced or rewritten while the program ran.
 constexpr int kPackageChanged = -2;
 // Loads image `index` into a new imageBuffer and stores its checksum, the
 // header and the image read through one open of the package.
-// Returns 0 when the whole image was read, kPackageChanged when the file's
-// header is no longer the one read at start-up, -1 otherwise; imageChecksum
-// is unchanged unless 0 is returned. Always -1 when the header was not read
-// at start-up. Must not be called while a worker may still read the buffer.
+// Returns 0 when the whole image was read (and, for a verified package,
+// matches its signed digest), kPackageChanged when it does not or when the
+// file's header is no longer the one read at start-up, -1 otherwise;
+// imageChecksum is unchanged unless 0 is returned. Always -1 when the
+// header was not read at start-up or the package was refused
+// (RefusPackage). Must not be called while a worker may still read the
+// buffer.
 int ChecksumFichier(int index);
 // Bitwise complement of the wrapping 32-bit sum of the bytes, as unsigned.
 int32_t Checksum(const uint8_t *data, uint32_t length);

@@ -3,6 +3,7 @@
 
 #include "control.h"
 #include "loader_state.h"
+#include "messages.h"
 #include "package.h"
 #include "platform.h"
 #include "ui_constants.h"
@@ -52,6 +53,14 @@ int QuorvelMain(int argc, char **argv)
         return answer;
     }
     LectureEntete();
+    // Refused as a missing package is: the operator is told why, and no
+    // panel offers a Start that could send it.
+    if (const std::string refusal = RefusPackage(loader.language); !refusal.empty()) {
+        MessagePopup(Msg(MSG_ERROR_TITLE, loader.language), refusal.c_str());
+        DiscardPanel(panel);
+        return -1;
+    }
+    AnnoncerSignatures(panel);
 
     double interval = 0.0;
     GetCtrlAttribute(panel, TIMER, ATTR_INTERVAL, &interval);

@@ -164,7 +164,9 @@ private slots:
             double octet = 0, taux = 0;
             GetCtrlVal(panel, OCTET, &octet);
             GetCtrlVal(panel, TAUX, &taux);
-            QCOMPARE(log(), ok ? QString() : QString("earlier log\n"));
+            // Start-up's own line (this build trusts no key) is older than the test's.
+            QCOMPARE(log(), ok ? QString()
+                               : QString::fromUtf8(Msg(MSG_SIGNATURES_NOT_CHECKED, 0)) + "earlier log\n");
             QCOMPARE(intValue(LED1), ok ? 0 : 1);
             QCOMPARE(intValue(LED2), ok ? 0 : 1);
             QCOMPARE(intValue(SLIDE), ok ? 0 : 42);

@@ -93,8 +93,15 @@ private slots:
         package = dir.filePath("vers.kq");
         const QByteArray header = "1.5 " + QByteArray::number(kImage0) + " 2.05 " + QByteArray::number(kImage1) + "\n";
         QVERIFY(writePackage(package, header, image0 + image1));
+        // A demo package as quorvel-pack makes one: kind "demo" in its signed manifest.
         demoPackage = dir.filePath("demo.kq");
-        QVERIFY(writeDemoPackage(demoPackage, header, image0 + image1));
+        QVERIFY(writePackage(dir.filePath("a.bin"), image0, {}));
+        QVERIFY(writePackage(dir.filePath("b.bin"), image1, {}));
+        QProcess pack;
+        pack.start(PACK_COMMAND, {"create", "--demo", demoPackage, dir.filePath("a.bin"), "1.5",
+                                  dir.filePath("b.bin"), "2.05"});
+        QVERIFY(pack.waitForFinished(30000));
+        QCOMPARE(pack.exitCode(), 0);
     }
 
     void successWritesTheImage_data()

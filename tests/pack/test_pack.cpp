@@ -115,19 +115,23 @@ private slots:
         QCOMPARE(run.exitCode, 0);
 
         const QByteArray header = QString("%1 %2 %3 %4\n").arg(version0).arg(size0).arg(version1).arg(size1).toLatin1();
-        const QByteArray marker = demo ? kDemoMarkerLine : QByteArray();
-        QCOMPARE(contents(path("vers.kq")), header + images[0] + images[1] + marker);
+        const QByteArray written = contents(path("vers.kq"));
+        const QByteArray body = header + images[0] + images[1];
+        QCOMPARE(written.left(body.size()), body);
+        const QByteArray trailer = written.mid(body.size());
+        QCOMPARE(trailer.isEmpty(), !demo);  // the demo signature trailer, and nothing without --demo
         QCOMPARE(QFile(path("vers.kq")).permissions(),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup
                      | QFile::ReadOther);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // no temporary left
         loadAsQuorvel(path("vers.kq"), images);
+        QCOMPARE(PackageIsDemo(), demo);
 
         const Run inspect = pack({"inspect", path("vers.kq")});
         QCOMPARE(inspect.exitCode, 0);
         QVERIFY2(inspect.out.contains("sent to the camera: " + cameraHeader(images[0])), qPrintable(inspect.out));
         QVERIFY(inspect.out.contains("sent to the camera: " + cameraHeader(images[1])));
-        QVERIFY(inspect.out.contains(QString("%1 bytes trail").arg(marker.size())));
+        QVERIFY(inspect.out.contains(QString("%1 bytes trail").arg(trailer.size())));
         QCOMPARE(inspect.out.contains("demo package: random images, never for a real camera"), demo);
     }
 
@@ -230,9 +234,9 @@ private slots:
             << QStringList{"with no line feed in the first 4096 bytes", "header NOT READABLE", "never ends"};
         QTest::newRow("letter glued to a size") << QByteArray("1.5 700 2.05 300x\n") + image0 + image1 << 1
                                                 << QStringList{"header NOT READABLE", "was not read"};
-        QTest::newRow("demo package") << QByteArray("1.5 700 2.05 300\n") + image0 + image1 + kDemoMarkerLine << 0
-                                      << QStringList{"demo package: random images, never for a real camera",
-                                                     QString("%1 bytes trail").arg(kDemoMarkerLine.size())};
+        QTest::newRow("a demo line is no signature")
+            << QByteArray("1.5 700 2.05 300\n") + image0 + image1 + kDemoMarkerLine << 0
+            << QStringList{"signature: none read", QString("%1 bytes trail").arg(kDemoMarkerLine.size())};
     }
     void inspect()
     {
@@ -281,6 +285,65 @@ private slots:
         const Run run = pack({"inspect", path("none.kq")});
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains("no such file"));
+    }
+
+    // The maker's keys and signatures: sign replaces a trailer and keeps
+    // header and images byte for byte, verify says which key and kind, and
+    // what cannot be signed is left untouched.
+    void signAndVerify_data()
+    {
+        QTest::addColumn<QString>("start");     // how the package to sign is made
+        QTest::addColumn<QStringList>("sign");  // sign's options
+        QTest::addColumn<int>("signCode");
+        QTest::addColumn<QString>("kind");       // what verify --key maker.pub then reads; "" refused
+        QTest::newRow("unsigned, signed as a release") << "plain" << QStringList{} << 0 << "release";
+        QTest::newRow("demo, re-signed as a release") << "demo" << QStringList{} << 0 << "release";
+        QTest::newRow("unsigned, signed as a demo") << "plain" << QStringList{"--demo"} << 0 << "demo";
+        QTest::newRow("bytes after image 1 that are no trailer") << "junk" << QStringList{} << 1 << "";
+    }
+    void signAndVerify()
+    {
+        QFETCH(QString, start);
+        QFETCH(QStringList, sign);
+        QFETCH(int, signCode);
+        QFETCH(QString, kind);
+        const QByteArray images[2] = {randomImage(5000, 21), randomImage(3000, 22)};
+        QVERIFY(writeFile(path("a.bin"), images[0]));
+        QVERIFY(writeFile(path("b.bin"), images[1]));
+        QCOMPARE(pack({"keygen", path("maker")}).exitCode, 0);
+        QCOMPARE(QFileInfo(path("maker.key")).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFileDevice::Permissions());  // the private half is its owner's alone
+        QCOMPARE(pack({"keygen", path("maker")}).exitCode, 1);  // never over an existing key
+        QStringList create{"create", path("vers.kq"), path("a.bin"), "1.5", path("b.bin"), "2.05"};
+        if (start == "demo")
+            create.insert(1, "--demo");
+        QCOMPARE(pack(create).exitCode, 0);
+        if (start == "junk") {
+            QFile f(path("vers.kq"));
+            QVERIFY(f.open(QIODevice::Append) && f.write("extra") == 5);
+        }
+        const QByteArray before = contents(path("vers.kq"));
+        const QByteArray body = "1.5 5000 2.05 3000\n" + images[0] + images[1];
+
+        const Run signing = pack(QStringList{"sign", "--key", path("maker.key")} + sign + QStringList{path("vers.kq")});
+        QCOMPARE(signing.exitCode, signCode);
+        const Run verify = pack({"verify", "--key", path("maker.pub"), path("vers.kq")});
+        const Run release = pack({"verify", "--key", path("maker.pub"), "--release", path("vers.kq")});
+        if (kind.isEmpty()) {
+            QCOMPARE(contents(path("vers.kq")), before);  // refused: untouched
+            QVERIFY2(signing.err.contains("bytes after image 1 that are no signature trailer"), qPrintable(signing.err));
+            QCOMPARE(verify.exitCode, 1);
+            return;
+        }
+        const QByteArray after = contents(path("vers.kq"));
+        QCOMPARE(after.left(body.size()), body);
+        QCOMPARE(verify.exitCode, 0);
+        QVERIFY2(verify.out.contains("verified") && verify.out.contains("kind " + kind), qPrintable(verify.out));
+        QCOMPARE(release.exitCode, kind == "release" ? 0 : 1);
+        // The demo key's own check of it fails now: only the maker's key signed it.
+        const Run inspect = pack({"inspect", path("vers.kq")});
+        QVERIFY2(inspect.out.contains("signature: by key "), qPrintable(inspect.out));
+        QVERIFY(!inspect.out.contains("signature: by key a29f6733aad712b6"));
     }
 };
 

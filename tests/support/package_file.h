@@ -31,11 +31,12 @@ inline bool writePackage(const QString &path, const QByteArray &header, const QB
     return f.write(header) == header.size() && f.write(images) == images.size();
 }
 
-// The line `quorvel-pack create --demo` ends a demo package with, written
-// out here on its own: the tool's inspect must recognise it as its own.
+// A line once used to mark packages of test images. It is no signature:
+// Quorvel never reads it, and a build that trusts a key refuses the
+// package as unsigned; a program that trusts none loads it as any other.
 inline const QByteArray kDemoMarkerLine("\nQUORVEL DEMO PACKAGE: random images, never for a real camera\n");
 
-// A package of test images that stays marked as such wherever it is copied.
+// A package of test images with that line after image 1.
 inline bool writeDemoPackage(const QString &path, const QByteArray &header, const QByteArray &images)
 {
     return writePackage(path, header, images + kDemoMarkerLine);

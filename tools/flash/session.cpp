@@ -14,9 +14,9 @@
 #include "platform.h"
 #include "serial_ports_map.h"
 #include "startup.h"
+#include "trust.h"
 #include "ui_constants.h"
 
-#include "demo_package.h"
 #include "files_time.h"
 #include "interrupt.h"
 #include "process.h"
@@ -627,6 +627,11 @@ int checkPackage(const std::string &packagePath, std::string *reason, uint32_t c
         return kExitRefused;
     }
     LectureEntete();
+    // Unsigned, untrusted, altered or demo, in a build that trusts a key.
+    if (const std::string refusal = RefusPackage(loader.language); !refusal.empty()) {
+        *reason = packagePath + ": " + refusal;
+        return kExitRefused;
+    }
     bool whole = loader.packageHeaderRead != 0;
     // Each image as the loader loads it for its camera (its size selected
     // first, as the banner selects it).
@@ -711,13 +716,24 @@ int runUpdate(int argc, char **argv, const FlashOptions &options, const std::str
         facts.versions[index] = text;
     }
     readVersionTexts(packagePath, facts.versions);
-    facts.demo = isDemoPackage(packagePath);
+    facts.demo = PackageIsDemo();  // the signed manifest's kind, read by the package check
     nlohmann::json images = nlohmann::json::array();
     for (int index = 0; index < 2; ++index)
         images.push_back({{"version", facts.versions[index]},
                           {"size", static_cast<long long>(loader.packageSizes[index])},
                           {"checksum", hex8(facts.checksums[index])}});
-    reporter.event("package", {{"path", visibleLine(packagePath)}, {"images", images}, {"demo", facts.demo}});
+    reporter.event("package", {{"path", visibleLine(packagePath)}, {"images", images}, {"demo", facts.demo},
+                               {"signer", loader.packageSigner},
+                               {"kind", loader.packageSigner[0] ? (facts.demo ? "demo" : "release") : ""},
+                               {"signature", SignaturesVerifiees() ? "verified" : "not-checked"}});
+    // What the window logs at start-up about the trust.
+    for (const std::string &ignored : IgnoredKeys()) {
+        char line[600];
+        std::snprintf(line, sizeof line, Msg(MSG_KEY_IGNORED, loader.language), ignored.c_str());
+        reporter.logAppended(line);
+    }
+    if (!SignaturesVerifiees())
+        reporter.logAppended(Msg(MSG_SIGNATURES_NOT_CHECKED, loader.language));
     // Random images would brick a real camera: only on purpose.
     if (facts.demo && !options.allowDemo) {
         reporter.result(kExitRefused,

@@ -97,9 +97,10 @@ bool openImage(const std::string &path, int index, OpenImage *image, std::string
 // Copies exactly image.size bytes and sums them as the camera will. An image
 // that shrinks or grows while it is read is refused: its header would lie.
 bool copyImage(const OpenImage &image, const std::string &path, OutputFile &out, uint32_t *checksum,
-               std::string *error)
+               Sha256Digest *digest, std::string *error)
 {
     std::vector<uint8_t> block(kCopyBlock);
+    Sha256Stream hash;
     uint32_t sum = 0;
     long long at = 0;
     for (;;) {
@@ -123,6 +124,7 @@ bool copyImage(const OpenImage &image, const std::string &path, OutputFile &out,
             return false;
         }
         sum += ~static_cast<uint32_t>(Checksum(block.data(), static_cast<uint32_t>(n)));
+        hash.add(block.data(), static_cast<std::size_t>(n));
         if (!out.writeAll(reinterpret_cast<const char *>(block.data()), static_cast<std::size_t>(n))) {
             *error = std::string("cannot write the package: ") + std::strerror(errno);
             return false;
@@ -130,6 +132,7 @@ bool copyImage(const OpenImage &image, const std::string &path, OutputFile &out,
         at += n;
     }
     *checksum = ~sum;
+    *digest = hash.finish();
     return true;
 }
 
@@ -150,8 +153,8 @@ std::string hex8(uint32_t value)
 
 } // namespace
 
-int createPackage(const std::string &output, const PackImage images[2], bool demo, std::FILE *out,
-                  std::string *error)
+int createPackage(const std::string &output, const PackImage images[2], const PackSigner *signer,
+                  std::FILE *out, std::string *error)
 {
     double versions[2] = {};
     OpenImage opened[2];
@@ -184,16 +187,24 @@ int createPackage(const std::string &output, const PackImage images[2], bool dem
     }
 
     uint32_t checksums[2] = {};
+    Sha256Digest digests[2];
     bool ok = true;
     if (!file.writeAll(header.data(), header.size())) {
         *error = std::string("cannot write the package: ") + std::strerror(errno);
         ok = false;
     }
     for (int k = 0; ok && k < 2; ++k)
-        ok = copyImage(opened[k], images[k].path, file, &checksums[k], error);
-    if (ok && demo && !file.writeAll(kDemoMarker, sizeof kDemoMarker - 1)) {
-        *error = std::string("cannot write the package: ") + std::strerror(errno);
-        ok = false;
+        ok = copyImage(opened[k], images[k].path, file, &checksums[k], &digests[k], error);
+    // The signature covers the bytes just written: their digests were
+    // taken from the same blocks.
+    if (ok && signer) {
+        const int32_t sizes[2] = {opened[0].size, opened[1].size};
+        const std::string trailer = trailerFor(*signer, header, Sha256(header.data(), header.size()), sizes, digests, error);
+        ok = !trailer.empty();
+        if (ok && !file.writeAll(trailer.data(), trailer.size())) {
+            *error = std::string("cannot write the package: ") + std::strerror(errno);
+            ok = false;
+        }
     }
     if (ok) {
         std::string failedStep;
@@ -205,9 +216,14 @@ int createPackage(const std::string &output, const PackImage images[2], bool dem
     if (!ok)
         return kPackRefused;
 
+    std::string signature = ", not signed";
+    if (signer && signer->kind == PackageKind::Demo)
+        signature = ", signed as a demo package by the demo key " + KeyIdText(KeyIdOf(signer->publicKey))
+                    + " (never for a real camera)";
+    else if (signer)
+        signature = ", signed as a release by key " + KeyIdText(KeyIdOf(signer->publicKey));
     std::fprintf(out, "%s written: header \"%s\"%s\n", output.c_str(),
-                 header.substr(0, header.size() - 1).c_str(),
-                 demo ? ", marked as a demo package (never for a real camera)" : "");
+                 header.substr(0, header.size() - 1).c_str(), signature.c_str());
     for (int k = 0; k < 2; ++k)
         std::fprintf(out, "  image %d, %s: version %s, %d bytes, checksum 0x%s\n", k, kPackProducts[k],
                      images[k].version.c_str(), static_cast<int>(opened[k].size),

@@ -41,3 +41,8 @@ private:
     int fd = -1;
     std::string temp;
 };
+
+// Writes `text` into a new file at `path`; an existing file is never
+// replaced. A private key's file is readable by its owner alone (on
+// Windows, by the ACL of its folder). False with errno set when it cannot.
+bool writeNewFile(const std::string &path, const std::string &text, bool privateKey);

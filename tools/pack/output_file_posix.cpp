@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -135,4 +136,21 @@ void OutputFile::discard()
     pendingTemp[0] = '\0';
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     temp.clear();
+}
+
+bool writeNewFile(const std::string &path, const std::string &text, bool privateKey)
+{
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           privateKey ? 0600 : 0644);
+    if (out < 0)
+        return false;
+    const bool written = ::write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const int saved = errno;
+    const bool closed = ::close(out) == 0;
+    if (!written || !closed) {
+        ::unlink(path.c_str());
+        errno = written ? errno : saved;
+        return false;
+    }
+    return true;
 }

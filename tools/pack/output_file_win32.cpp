@@ -106,3 +106,18 @@ void OutputFile::discard()
     pendingTemp[0] = '\0';
     temp.clear();
 }
+
+bool writeNewFile(const std::string &path, const std::string &text, bool)
+{
+    const int out = ::_open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY | _O_NOINHERIT,
+                            _S_IREAD | _S_IWRITE);
+    if (out < 0)
+        return false;
+    const bool written = ::_write(out, text.data(), static_cast<unsigned>(text.size())) == static_cast<int>(text.size());
+    const bool closed = ::_close(out) == 0;
+    if (!written || !closed) {
+        ::_unlink(path.c_str());
+        return false;
+    }
+    return true;
+}

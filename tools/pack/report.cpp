@@ -7,6 +7,7 @@
 #include "numbers.h"
 #include "package.h"
 #include "platform.h"
+#include "trust.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,15 +44,24 @@ std::string shownHeader(const char *bytes, long long length)
     return text;
 }
 
-// True when the file ends with the demo marker.
-bool endsWithDemoMarker(int handle, long long fileSize)
+// The signature as the loader judged it at its header read.
+void reportSignature(std::FILE *out)
 {
-    const long long length = sizeof kDemoMarker - 1;
-    if (fileSize < length)
-        return false;
-    char tail[sizeof kDemoMarker];
-    return ReadFileAt(handle, fileSize - length, tail, length) == length
-           && std::memcmp(tail, kDemoMarker, static_cast<std::size_t>(length)) == 0;
+    if (loader.packageSigner[0])
+        std::fprintf(out, "signature: by key %s, kind %s\n", loader.packageSigner,
+                     loader.packageDemo ? "demo" : "release");
+    else
+        std::fprintf(out, "signature: none read (no well-formed signature trailer)\n");
+    for (const std::string &ignored : IgnoredKeys())
+        std::fprintf(out, "trusted key ignored: %s\n", ignored.c_str());
+    if (!SignaturesVerifiees()) {
+        std::fprintf(out, "this build trusts no key: Quorvel would not check the signature\n");
+        return;
+    }
+    const std::string refusal = RefusPackage(0);
+    std::fprintf(out, "this build trusts %zu key%s: %s\n", TrustedKeys().size(),
+                 TrustedKeys().size() == 1 ? "" : "s",
+                 refusal.empty() ? "signature verified, every byte as signed" : ("REFUSED: " + refusal).c_str());
 }
 
 std::string whyNotRead(int code)
@@ -88,7 +98,9 @@ bool inspectImage(int k, bool headerRead, long long fileSize, long long headerLe
         std::fprintf(out, "  checksum 0x%08X\n  sent to the camera: %s\n", checksum, cameraHeader);
     } else {
         std::fprintf(out, "  not loadable: ");
-        if (headerLength <= 0)
+        if (!RefusPackage(0).empty())
+            std::fprintf(out, "this build refuses the package (see its signature below)\n");
+        else if (headerLength <= 0)
             std::fprintf(out, "the header line never ends (no line feed in the first %d bytes)\n",
                          kHeaderWindow);
         else if (!headerRead)
@@ -124,7 +136,6 @@ int inspectPackage(const std::string &path, std::FILE *out, std::string *error)
     }
     char line[kHeaderWindow];
     const long long headerLength = LireLigneEntete(handle, line);
-    const bool demo = endsWithDemoMarker(handle, fileSize);
     long long shownLength = headerLength;
     if (headerLength == 0)
         shownLength = ReadFileAt(handle, 0, line, sizeof line);
@@ -142,6 +153,7 @@ int inspectPackage(const std::string &path, std::FILE *out, std::string *error)
     loader.packageHeaderRead = 0;
     LectureEntete();
     const bool headerRead = loader.packageHeaderRead != 0;
+    const bool demo = PackageIsDemo();
 
     std::fprintf(out, "%s: %lld bytes\n", path.c_str(), fileSize);
     if (headerLength > 0)
@@ -170,9 +182,10 @@ int inspectPackage(const std::string &path, std::FILE *out, std::string *error)
         std::fprintf(out, "every image byte is present; %lld byte%s trail%s after image 1 (never read)\n",
                      trailing, trailing == 1 ? "" : "s", trailing == 1 ? "s" : "");
     }
+    reportSignature(out);
     if (demo)
         std::fprintf(out, "demo package: random images, never for a real camera\n");
-    if (headerRead && whole) {
+    if (headerRead && whole && RefusPackage(0).empty()) {
         std::fprintf(out, "Quorvel can update both products from this package.\n");
         return kPackOk;
     }
