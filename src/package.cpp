@@ -275,3 +275,22 @@ int ChecksumFichier(int index)
     CloseFile(handle);
     return result;
 }
+
+std::vector<std::string> ChampsEntete(const char *line, long long length)
+{
+    std::vector<std::string> fields;
+    std::string field;
+    for (long long i = 0; i < length; ++i) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (!field.empty())
+                fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    if (!field.empty())
+        fields.push_back(field);
+    return fields;
+}

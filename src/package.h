@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The header line, its line feed included, lies in the package's first
 // 4096 bytes; a file without a line feed there has no header at all.
@@ -61,6 +62,9 @@ void AnnoncerSignatures(int panel);
 // begins. 0 when the file's first kHeaderWindow bytes hold no line feed (no
 // image can be found in it), -1 when the file cannot be read.
 long long LireLigneEntete(int handle, char line[kHeaderWindow]);
+// The fields of a header line as written ("1.50" stays "1.50"): blanks,
+// tabs and line ends separate them.
+std::vector<std::string> ChampsEntete(const char *line, long long length);
 // Selects image `index` (0 or 1): sets imageSize and shows the update line in INFO. Returns 0.
 int VerifFichier(int index);
 // ChecksumFichier's result when vers.kq no longer holds the header read at

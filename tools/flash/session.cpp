@@ -662,18 +662,7 @@ void readVersionTexts(const std::string &packagePath, std::string versions[2])
     char line[kHeaderWindow];
     const long long length = LireLigneEntete(handle, line);
     CloseFile(handle);
-    std::vector<std::string> fields;
-    std::string field;
-    for (long long i = 0; i < length; ++i) {
-        const char c = line[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            if (!field.empty())
-                fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
+    const std::vector<std::string> fields = ChampsEntete(line, length);
     if (fields.size() >= 3) {
         versions[0] = visibleLine(fields[0]);
         versions[1] = visibleLine(fields[2]);

@@ -41,26 +41,6 @@ bool readSmallFile(const std::string &path, std::string *text, std::string *erro
     return ok;
 }
 
-// The tokens of a header line: blanks and tabs separate them.
-std::vector<std::string> headerTokens(const char *line, long long length)
-{
-    std::vector<std::string> tokens;
-    std::string token;
-    for (long long i = 0; i < length; ++i) {
-        const char c = line[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            if (!token.empty())
-                tokens.push_back(token);
-            token.clear();
-        } else {
-            token += c;
-        }
-    }
-    if (!token.empty())
-        tokens.push_back(token);
-    return tokens;
-}
-
 const char *kindWord(PackageKind kind)
 {
     return kind == PackageKind::Demo ? "demo" : "release";
@@ -117,7 +97,7 @@ int keygenCommand(const std::string &base, std::FILE *out, std::string *error)
 std::string trailerFor(const PackSigner &signer, const std::string &header, const Sha256Digest &headerDigest,
                        const int32_t sizes[2], const Sha256Digest digests[2], std::string *error)
 {
-    const std::vector<std::string> tokens = headerTokens(header.data(), static_cast<long long>(header.size()));
+    const std::vector<std::string> tokens = ChampsEntete(header.data(), static_cast<long long>(header.size()));
     if (tokens.size() < 4) {
         *error = "the header line has no four fields";
         return "";
